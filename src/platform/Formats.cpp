@@ -1,11 +1,9 @@
 #include "Formats.h"
 
 #include <locale.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -578,43 +576,47 @@ void AppendDateTime(std::string& out, std::string_view pattern, const DateTimePa
   }
 }
 
-// Reads 1..maxDigits decimal digits at i.
-bool ReadNumber(std::string_view s, size_t& i, size_t maxDigits, int& value, size_t& count) {
-  value = 0;
-  count = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9' && count < maxDigits) {
-    value = value * 10 + (s[i] - '0');
-    ++i;
-    ++count;
+// Reads numbers separated by sep at i, field k having 1..widths[k] digits;
+// the number of fields read (stops at the first one missing).
+size_t ReadFields(std::string_view s, size_t& i, char sep, const std::vector<size_t>& widths,
+                  std::vector<int>& values, size_t& lastDigits) {
+  values.clear();
+  for (size_t k = 0; k < widths.size(); ++k) {
+    size_t j = i;
+    if (k > 0) {
+      if (j >= s.size() || s[j] != sep) break;
+      ++j;
+    }
+    int value = 0;
+    size_t count = 0;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9' && count < widths[k]) {
+      value = value * 10 + (s[j] - '0');
+      ++j;
+      ++count;
+    }
+    if (count == 0) break;
+    values.push_back(value);
+    lastDigits = count;
+    i = j;
   }
-  return count > 0;
+  return values.size();
 }
 
+// Day, month, year; a one- or two-digit year lies in 1950..2049.
 bool ParseDate(std::string_view s, size_t& i, TDateTime& out) {
-  const char sep = GetFormatSettings().DateSeparator;
-  int d = 0, m = 0, y = 0;
-  size_t n = 0;
-  if (!ReadNumber(s, i, 2, d, n) || i >= s.size() || s[i] != sep) return false;
-  ++i;
-  if (!ReadNumber(s, i, 2, m, n) || i >= s.size() || s[i] != sep) return false;
-  ++i;
-  if (!ReadNumber(s, i, 4, y, n)) return false;
-  if (n <= 2) y += y < 50 ? 2000 : 1900;
-  return TryEncodeDate(y, m, d, out);
+  std::vector<int> f;
+  size_t yearDigits = 0;
+  if (ReadFields(s, i, GetFormatSettings().DateSeparator, {2, 2, 4}, f, yearDigits) != 3) return false;
+  if (yearDigits <= 2) f[2] += f[2] < 50 ? 2000 : 1900;
+  return TryEncodeDate(f[2], f[1], f[0], out);
 }
 
+// Hours and minutes, seconds optional.
 bool ParseTime(std::string_view s, size_t& i, TDateTime& out) {
-  const char sep = GetFormatSettings().TimeSeparator;
-  int h = 0, n = 0, sec = 0;
-  size_t count = 0;
-  if (!ReadNumber(s, i, 2, h, count) || i >= s.size() || s[i] != sep) return false;
-  ++i;
-  if (!ReadNumber(s, i, 2, n, count)) return false;
-  if (i < s.size() && s[i] == sep) {
-    ++i;
-    if (!ReadNumber(s, i, 2, sec, count)) return false;
-  }
-  return TryEncodeTime(h, n, sec, 0, out);
+  std::vector<int> f;
+  size_t digits = 0;
+  if (ReadFields(s, i, GetFormatSettings().TimeSeparator, {2, 2, 2}, f, digits) < 2) return false;
+  return TryEncodeTime(f[0], f[1], f.size() > 2 ? f[2] : 0, 0, out);
 }
 
 }  // namespace

@@ -7,12 +7,20 @@
 // - float reads use '.' and give the default when empty or unreadable;
 // - ReadSectionValues copies every key=value line whose value is not empty;
 // - a section exists when it holds a key;
-// - lines without '=' and comment lines (';') are ignored by reads and kept by writes.
-// The file is parsed once, when the object is made. Every write keeps every other
-// line and the order of the file and replaces the file atomically (temporary file
-// in the same folder, then rename); a failed write raises IniFileError and leaves
-// the file as it was. Between BeginUpdate and EndUpdate writes are only made in
-// memory; EndUpdate writes them all at once (or raises, writing nothing).
+// - values are taken as they stand (no quotes are removed);
+// - lines without '=', key lines before the first section and comment lines (';')
+//   are ignored by reads and kept by writes; a section named twice is read as one.
+// The file is parsed once, when the object is made; a missing file is an empty one.
+// Every write keeps every other line, the line endings (CRLF or LF; new files LF)
+// and the order of the file: a present key keeps its line, a new key goes after
+// the last key of its section, a new section at the end. The file is replaced
+// atomically (temporary file in the same folder, fsync, rename); a failed write
+// raises IniFileError "IniFile: cannot write '<file>': <reason>" and leaves both
+// the file and the object as they were. A file that exists but cannot be read
+// reads as empty and refuses every write, so it is never overwritten.
+// Between BeginUpdate and EndUpdate (nested calls counted) writes are only made
+// in memory; the last EndUpdate writes them all at once, or raises and drops
+// them all. An object destroyed inside an update drops its pending writes.
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,26 +46,27 @@ class IniFile {
 
   // Key names of a section, in file order (duplicates once).
   void ReadSection(const std::string& section, StringList& keys) const;
-  // Section names in file order (each once).
+  // Section names in file order (each once), sections without keys included.
   void ReadSections(StringList& sections) const;
-  // "key=value" lines of a section whose value is not empty.
+  // "key=value" lines of a section whose value is not empty (each key once).
   void ReadSectionValues(const std::string& section, StringList& values) const;
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
 
+  // Raise IniFileError for names and values that would not read back (line
+  // breaks, a key with '=' or starting with '[' or ';', a section with ']').
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
   void WriteFloat(const std::string& section, const std::string& key, double value);
-  void EraseSection(const std::string& section);
-  void DeleteKey(const std::string& section, const std::string& key);
+  void EraseSection(const std::string& section);  // every line of the section
+  void DeleteKey(const std::string& section, const std::string& key);  // duplicates too
 
   void BeginUpdate();
   void EndUpdate();  // writes pending changes; raises IniFileError on failure
 
  private:
   struct Impl;
-  void Commit();
   std::string fileName_;
   std::unique_ptr<Impl> impl_;
 };

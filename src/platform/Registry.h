@@ -5,11 +5,19 @@
 // Paths use '\' between key names; a path that begins with '\' starts at the
 // root, any other path at the open key (or the root when none is open).
 //
-// Each object reads the store when it opens a key. A write takes a file lock,
-// reads the store again, applies the change and replaces the file atomically,
-// so two processes writing at once never lose or corrupt each other's values.
-// A damaged store raises RegistryError and is never overwritten.
+// Values are texts or 32-bit integers (booleans are integers); the name ""
+// is the key's default value. Key and value names keep their first spelling.
+//
+// Each object reads the store when it opens a key and works on that reading
+// until it opens a key again. A write takes a lock (flock on "registry.lock"
+// beside the store), reads the store again, applies its one change and
+// replaces the file atomically (temporary file, fsync, rename), so two
+// processes writing at once never lose or corrupt each other's values.
+// A damaged store raises RegistryError "Registry: damaged store '<file>',
+// line <n>: <problem>" on every open and write, and is never overwritten.
+// The store is a text file (format in Registry.cpp).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,12 +43,15 @@ class Registry {
   void SetRootKey(RootKey root);  // closes the open key
   const std::string& CurrentPath() const { return current_; }  // empty when none is open
 
-  // True when the key could be opened (created when canCreate and missing).
+  // True when the key could be opened (created when canCreate and missing);
+  // a failed open keeps the key that was open. OpenKey opens for writing.
   bool OpenKey(const std::string& path, bool canCreate);
   bool OpenKeyReadOnly(const std::string& path);
   void CloseKey();
   bool KeyExists(const std::string& path);
-  bool DeleteKey(const std::string& path);  // with its subkeys
+  // With its subkeys; false when it did not exist. Closes the open key when
+  // it was deleted with it.
+  bool DeleteKey(const std::string& path);
 
   // Of the open key.
   std::vector<std::string> GetKeyNames() const;
@@ -54,17 +65,25 @@ class Registry {
   std::int32_t ReadInteger(const std::string& name) const;
   bool ReadBool(const std::string& name) const;  // an integer value, non-zero is true
 
-  // Writes need a key opened for writing; they raise RegistryError on failure.
+  // Writes need a key opened for writing that still exists in the store;
+  // they raise RegistryError otherwise and when the store cannot be written.
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, std::int32_t value);
   void WriteBool(const std::string& name, bool value);
   bool DeleteValue(const std::string& name);
 
  private:
+  struct Value;
+  struct Key;
   struct Store;
-  std::string Resolve(const std::string& path) const;
+  std::string Resolve(const std::string& path) const;  // full path below the root
+  bool Open(const std::string& path, bool canCreate, bool writable);
+  const Key* OpenedKey() const;
+  // Applies a change to the open key under the store's lock; its result.
+  bool Change(const std::string& name, const std::function<bool(Key&)>& change);
   RootKey root_;
   std::string current_;  // full path of the open key below the root
+  bool open_ = false;
   bool writable_ = false;
   std::shared_ptr<Store> snapshot_;
 };

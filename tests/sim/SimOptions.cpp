@@ -1,0 +1,134 @@
+#include "SimOptions.h"
+
+#include <cctype>
+#include <cmath>
+
+#include "Formats.h"
+#include "Strings.h"
+
+namespace kdsim {
+
+namespace {
+
+int Number(const std::string& option, const std::string& text, int low, int high) {
+  std::int32_t value = 0;
+  if (!kd::TryParseInteger(text, value) || value < low || value > high)
+    throw SimUsageError(option + ": '" + text + "' is not a number from " + std::to_string(low) + " to " +
+                        std::to_string(high));
+  return value;
+}
+
+}  // namespace
+
+std::uint16_t LettersWord(const std::string& letters) {
+  if (letters.size() > 2) throw SimUsageError("'" + letters + "': at most two letters");
+  std::uint16_t word = 0xFFFF;
+  for (size_t i = 0; i < letters.size(); ++i) {
+    auto c = static_cast<unsigned char>(letters[i]);
+    if (!std::isalnum(c)) throw SimUsageError("'" + letters + "': letters and digits only");
+    int shift = i == 0 ? 8 : 0;
+    word = static_cast<std::uint16_t>((word & ~(0xFF << shift)) | (c << shift));
+  }
+  return word;
+}
+
+std::string SimUsage() {
+  return "Usage: kd730-sim (--rtu PATH | --tcp HOST:PORT) [options]\n"
+         "A simulated KD730 DC drive: a Modbus slave for tests and demonstrations.\n"
+         "\n"
+         "Line:\n"
+         "  --rtu PATH             serve Modbus RTU on a serial device or pseudo terminal\n"
+         "  --baud N               baud rate (default 19200)\n"
+         "  --parity none|even|odd parity (default even)\n"
+         "  --stop 1|2             stop bits (default 1)\n"
+         "  --tcp HOST:PORT        serve Modbus TCP; PORT 0 picks a free port\n"
+         "\n"
+         "Drive:\n"
+         "  --par FILE             data model that sizes the registers (default KD730_Parameters.par)\n"
+         "  --slave N              slave address 1..247 (default: EE_ModBusSlave from the EEPROM, else 1)\n"
+         "  --eeprom FILE          file that keeps the EEPROM registers across restarts\n"
+         "  --fault NAME           raise a fault at start: its bit name (\"Overcurrent\") or\n"
+         "                         REGISTER.BIT (\"ActFaultState_1.3\"); may be repeated\n"
+         "  --silent               never answer (for time-out tests)\n"
+         "\n"
+         "Identity answered to function 0x41 (defaults: KDP7_KD730v105):\n"
+         "  --kdp N                family number (default 7; 0 for none)\n"
+         "  --model N              model number (default 730)\n"
+         "  --model-letters XY     up to two model letters (default none)\n"
+         "  --version N            firmware version, 105 or 1.05 (default 105)\n"
+         "  --version-letters XY   up to two version letters (default none)\n"
+         "\n"
+         "  --help                 this text\n"
+         "\n"
+         "When ready it prints one line \"listening on ADDRESS\" (the TCP address with the\n"
+         "port chosen, or the device path) and then serves until SIGTERM or SIGINT.\n"
+         "Functions 3, 6, 16, 0x41, 0x42, 0x43; exception 2 outside the map, 3 for a bad\n"
+         "count or a transfer above the data model's MaxBufferSize, 1 for other functions.\n"
+         "Writing CfgFlags bit 0 and RefDig runs the motor; writing 0 to a fault bit of\n"
+         "ActFaultState_0/1 clears the fault and moves it to PrevFaultState_0/1.\n";
+}
+
+SimOptions ParseSimOptions(const std::vector<std::string>& args) {
+  SimOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw SimUsageError(a + ": value missing");
+      return args[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.Help = true;
+    } else if (a == "--rtu") {
+      o.RtuPath = value();
+      if (o.RtuPath.empty()) throw SimUsageError("--rtu: empty path");
+    } else if (a == "--tcp") {
+      const std::string& v = value();
+      auto colon = v.rfind(':');
+      if (colon == std::string::npos || colon == 0) throw SimUsageError("--tcp: HOST:PORT expected");
+      o.TcpHost = v.substr(0, colon);
+      o.TcpPort = Number(a, v.substr(colon + 1), 0, 65535);
+    } else if (a == "--baud") {
+      o.Baud = Number(a, value(), 50, 4000000);
+    } else if (a == "--parity") {
+      const std::string& v = value();
+      if (v == "none") o.Parity = 'N';
+      else if (v == "even") o.Parity = 'E';
+      else if (v == "odd") o.Parity = 'O';
+      else throw SimUsageError("--parity: none, even or odd");
+    } else if (a == "--stop") {
+      o.StopBits = Number(a, value(), 1, 2);
+    } else if (a == "--par") {
+      o.ParFile = value();
+    } else if (a == "--slave") {
+      o.Slave = Number(a, value(), 1, 247);
+    } else if (a == "--kdp") {
+      o.Identity.KDPNumber = static_cast<std::uint16_t>(Number(a, value(), 0, 65535));
+    } else if (a == "--model") {
+      o.Identity.KDNumber = static_cast<std::uint16_t>(Number(a, value(), 0, 65535));
+    } else if (a == "--model-letters") {
+      o.Identity.ModelLetters = LettersWord(value());
+    } else if (a == "--version") {
+      const std::string& v = value();
+      double dotted = 0.0;
+      if (v.find('.') != std::string::npos && kd::TryStrToFloat(v, dotted) && dotted >= 0 && dotted <= 9.99)
+        o.Identity.Version = static_cast<std::uint16_t>(std::lround(dotted * 100.0));
+      else
+        o.Identity.Version = static_cast<std::uint16_t>(Number(a, v, 0, 999));
+    } else if (a == "--version-letters") {
+      o.Identity.VersionLetters = LettersWord(value());
+    } else if (a == "--eeprom") {
+      o.EepromFile = value();
+    } else if (a == "--fault") {
+      o.Faults.push_back(value());
+    } else if (a == "--silent") {
+      o.Silent = true;
+    } else {
+      throw SimUsageError("unknown option '" + a + "'");
+    }
+  }
+  if (o.Help) return o;
+  if (o.RtuPath.empty() == o.TcpHost.empty()) throw SimUsageError("give exactly one of --rtu and --tcp");
+  return o;
+}
+
+}  // namespace kdsim

@@ -1,0 +1,44 @@
+#pragma once
+// Command line of kd730-sim.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Exception.h"
+#include "SimSlave.h"
+
+namespace kdsim {
+
+struct SimOptions {
+  // Exactly one of the two is set.
+  std::string RtuPath;
+  std::string TcpHost;
+  int TcpPort = -1;  // 0: pick a free one
+
+  int Baud = 19200;
+  char Parity = 'E';  // 'N', 'E' or 'O'
+  int StopBits = 1;
+
+  std::string ParFile = "KD730_Parameters.par";
+  int Slave = 0;  // 0: the address kept in the EEPROM (EE_ModBusSlave), else 1
+  SimIdentity Identity;
+  std::string EepromFile;
+  std::vector<std::string> Faults;
+  bool Silent = false;
+  bool Help = false;
+};
+
+class SimUsageError : public kd::Exception {
+ public:
+  using kd::Exception::Exception;
+};
+
+// Raises SimUsageError with a one-line reason for a bad command line.
+SimOptions ParseSimOptions(const std::vector<std::string>& args);
+std::string SimUsage();
+
+// Letters as the drive sends them: up to two ASCII letters or digits, first in
+// the high byte, 0xFF for an absent one ("" is 0xFFFF, "AB" is 0x4142).
+std::uint16_t LettersWord(const std::string& letters);
+
+}  // namespace kdsim

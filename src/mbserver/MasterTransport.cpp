@@ -1,0 +1,223 @@
+#include "MasterTransport.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "MbCodes.h"
+
+namespace kd::mb {
+namespace {
+
+using std::chrono::microseconds;
+
+constexpr std::size_t kMaxAdu = 256;
+constexpr std::size_t kMaxAsciiMessage = 2 * (kMaxFrame + 1) + 3;
+
+}  // namespace
+
+SerialMaster::SerialMaster(SerialPort port, LineTiming timing, bool ascii)
+    : port_(std::move(port)), timing_(timing), ascii_(ascii) {
+  const auto silent = microseconds(std::max(timing_.silentMs, 0) * 1000L);
+  gap_ = std::max({silent, microseconds(port_.CharMicros() * 7 / 2), microseconds(1750)});
+}
+
+Millis SerialMaster::FrameTime(std::size_t bytes) const {
+  return std::chrono::ceil<Millis>(microseconds(port_.CharMicros() * static_cast<long>(bytes)));
+}
+
+void SerialMaster::AwaitQuietLine() {
+  const auto interval = Millis(std::max(timing_.silentMs, 0));
+  auto quietAt = lastActivity_ + interval;
+  const auto limit = Clock::now() + 2 * interval + gap_;
+  std::array<std::uint8_t, 256> junk{};
+  for (;;) {
+    while (ReadAvailable(port_.Fd(), junk.data(), junk.size()) > 0)
+      quietAt = Clock::now() + interval;
+    const auto now = Clock::now();
+    if (now >= quietAt || now >= limit) return;
+    if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return;
+  }
+}
+
+std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
+  answer.clear();
+  if (!port_.IsOpen()) return kPortNotInitialised;
+  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  AwaitQuietLine();
+  const std::string ascii = ascii_ ? EncodeAscii(request) : std::string();
+  const Bytes rtu = ascii_ ? Bytes() : EncodeRtu(request);
+  const ByteView adu = ascii_ ? ByteView(reinterpret_cast<const std::uint8_t*>(ascii.data()),
+                                         ascii.size())
+                              : ByteView(rtu);
+  const bool sent = port_.Write(adu, Clock::now() + Millis(timing_.timeoutMs) + FrameTime(adu.size()));
+  lastActivity_ = Clock::now();
+  if (!sent) return kPortWrite;
+  const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
+  return ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+}
+
+std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+  const auto frameEnd = firstByte + FrameTime(kMaxAdu) + gap_;
+  Bytes buffer;
+  buffer.reserve(kMaxAdu);
+  std::array<std::uint8_t, 256> chunk{};
+  bool bySilence = false;
+  for (;;) {
+    if (!bySilence) {
+      // A foreign header cannot be sized: it ends when the line goes silent.
+      const bool foreign = (!buffer.empty() && buffer[0] != request[0]) ||
+                           (buffer.size() >= 2 && (buffer[1] & 0x7Fu) != request[1]);
+      const int length = foreign ? kBySilence : AnswerFrameLength(buffer);
+      if (length == kBySilence) {
+        bySilence = true;
+      } else if (length > 0 && buffer.size() >= static_cast<std::size_t>(length) + 2) {
+        return ParseRtuAnswer(request, ByteView(buffer).first(static_cast<std::size_t>(length) + 2),
+                              answer);
+      }
+    }
+    Clock::time_point until = buffer.empty() ? firstByte : frameEnd;
+    if (bySilence) until = std::min(frameEnd, lastActivity_ + gap_);
+    const WaitResult w = WaitFd(port_.Fd(), POLLIN, until);
+    if (w == WaitResult::Error) return kPortRead;
+    if (w == WaitResult::Timeout) {
+      if (buffer.empty()) {
+        lastActivity_ = Clock::now();  // a late answer may still come: keep the line quiet
+        return kTimeout;
+      }
+      if (bySilence && buffer.size() <= kMaxAdu) return ParseRtuAnswer(request, buffer, answer);
+      return kInvalidAnswer;  // cut short
+    }
+    const long n = ReadAvailable(port_.Fd(), chunk.data(), chunk.size());
+    if (n < 0) return kPortRead;
+    if (n == 0) continue;
+    lastActivity_ = Clock::now();
+    if (buffer.size() <= kMaxAdu)
+      buffer.insert(buffer.end(), chunk.begin(), chunk.begin() + n);
+  }
+}
+
+std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+  const auto end = firstByte + FrameTime(kMaxAsciiMessage) + gap_;
+  std::string message;
+  bool overflow = false;
+  std::array<std::uint8_t, 256> chunk{};
+  for (;;) {
+    const WaitResult w = WaitFd(port_.Fd(), POLLIN, message.empty() ? firstByte : end);
+    if (w == WaitResult::Error) return kPortRead;
+    if (w == WaitResult::Timeout) {
+      lastActivity_ = Clock::now();
+      return message.empty() ? kTimeout : kInvalidAnswer;
+    }
+    const long n = ReadAvailable(port_.Fd(), chunk.data(), chunk.size());
+    if (n < 0) return kPortRead;
+    lastActivity_ = Clock::now();
+    for (long i = 0; i < n; ++i) {
+      const char c = static_cast<char>(chunk[static_cast<std::size_t>(i)]);
+      if (c == ':') {  // a start character always begins a new message
+        message.assign(1, c);
+        overflow = false;
+        continue;
+      }
+      if (message.empty()) continue;  // noise before the start
+      if (message.size() >= kMaxAsciiMessage) overflow = true;
+      else message.push_back(c);
+      if (c == '\n')
+        return overflow ? kInvalidAnswer : ParseAsciiAnswer(request, message, answer);
+    }
+  }
+}
+
+TcpMaster::TcpMaster(std::string host, int port, LineTiming timing)
+    : host_(std::move(host)), port_(port), timing_(timing) {}
+
+bool TcpMaster::Connect() { return ConnectBefore(Clock::now() + Millis(timing_.timeoutMs)); }
+
+bool TcpMaster::ConnectBefore(Clock::time_point deadline) {
+  sock_.reset();
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (port_ <= 0 || port_ > 65535 ||
+      ::getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &list) != 0)
+    return false;
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(list, &::freeaddrinfo);
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    UniqueFd s(::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                        ai->ai_protocol));
+    if (!s) continue;
+    if (::connect(s.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
+      if (errno != EINPROGRESS || WaitFd(s.get(), POLLOUT, deadline) != WaitResult::Ready)
+        continue;
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) continue;
+    }
+    const int one = 1;
+    ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sock_ = std::move(s);
+    return true;
+  }
+  return false;
+}
+
+void TcpMaster::Drain() {
+  std::array<std::uint8_t, 512> junk{};
+  long n;
+  while ((n = ReadAvailable(sock_.get(), junk.data(), junk.size())) > 0) {
+  }
+  if (n < 0) sock_.reset();  // closed by the peer: reconnect below
+}
+
+std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
+  answer.clear();
+  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
+  if (sock_) Drain();
+  bool reconnected = false;
+  if (!sock_) {
+    if (!ConnectBefore(deadline)) return kPortWrite;
+    reconnected = true;
+  }
+  for (;;) {
+    const std::uint16_t tid = ++transaction_;
+    const Bytes message = EncodeMbap(tid, request);
+    const bool writeFailed = !WriteAll(sock_.get(), message, deadline, true);
+    bool broken = writeFailed;
+    Bytes buffer;
+    std::array<std::uint8_t, 512> chunk{};
+    while (!broken) {
+      const int length = MbapMessageLength(buffer);
+      if (length == kBadHeader) {
+        sock_.reset();  // the stream cannot be framed any more
+        return kInvalidAnswer;
+      }
+      if (length > 0 && buffer.size() >= static_cast<std::size_t>(length)) {
+        const auto size = static_cast<std::size_t>(length);
+        auto r = ParseTcpAnswer(request, tid, ByteView(buffer).first(size), answer);
+        buffer.erase(buffer.begin(), buffer.begin() + length);
+        if (r) return *r;
+        continue;  // another transaction's answer: not ours
+      }
+      const WaitResult w = WaitFd(sock_.get(), POLLIN, deadline);
+      if (w == WaitResult::Timeout) return kTimeout;
+      const long n = w == WaitResult::Ready ? ReadAvailable(sock_.get(), chunk.data(), chunk.size()) : -1;
+      if (n < 0) broken = true;
+      else buffer.insert(buffer.end(), chunk.begin(), chunk.begin() + n);
+    }
+    // The connection broke: reconnect once and send the request again.
+    sock_.reset();
+    if (reconnected || !ConnectBefore(deadline)) return writeFailed ? kPortWrite : kPortRead;
+    reconnected = true;
+  }
+}
+
+}  // namespace kd::mb

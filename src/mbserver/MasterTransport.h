@@ -1,0 +1,74 @@
+#pragma once
+// The client (master) side of one Modbus line: one request out, one answer
+// back, with the result codes of MbCodes.h.
+//
+// Timing on a serial line:
+// - before a request the line must have been quiet for the silent interval;
+//   bytes that arrive meanwhile (late answers to earlier requests, noise)
+//   are dropped, never taken as the next answer;
+// - the answer must begin within the time-out; an answer whose length its
+//   function code tells (exceptions, 3, 6, 16) ends with its last byte, any
+//   other ends when the line has been silent for the silent interval (at
+//   least 3.5 characters).
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Framing.h"
+#include "IoUtil.h"
+#include "SerialPort.h"
+
+namespace kd::mb {
+
+struct LineTiming {
+  int timeoutMs = 1000;
+  int silentMs = 20;
+};
+
+class MasterTransport {
+ public:
+  virtual ~MasterTransport() = default;
+  // `request` is a frame (slave address first); `answer` receives the
+  // answer frame when the result is 0.
+  virtual std::int32_t Transact(ByteView request, Bytes& answer) = 0;
+};
+
+// RTU (ascii false) or ASCII framing over an open serial port.
+class SerialMaster : public MasterTransport {
+ public:
+  SerialMaster(SerialPort port, LineTiming timing, bool ascii);
+  std::int32_t Transact(ByteView request, Bytes& answer) override;
+
+ private:
+  void AwaitQuietLine();
+  std::int32_t ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte);
+  std::int32_t ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte);
+  Millis FrameTime(std::size_t bytes) const;
+
+  SerialPort port_;
+  LineTiming timing_;
+  bool ascii_;
+  std::chrono::microseconds gap_;
+  Clock::time_point lastActivity_{};
+};
+
+// Modbus TCP (MBAP header, unit id = slave address) to host:port.
+class TcpMaster : public MasterTransport {
+ public:
+  TcpMaster(std::string host, int port, LineTiming timing);
+  // Opens the connection; false when it cannot be made within the time-out.
+  bool Connect();
+  std::int32_t Transact(ByteView request, Bytes& answer) override;
+
+ private:
+  bool ConnectBefore(Clock::time_point deadline);
+  void Drain();
+
+  std::string host_;
+  int port_;
+  LineTiming timing_;
+  UniqueFd sock_;
+  std::uint16_t transaction_ = 0;
+};
+
+}  // namespace kd::mb

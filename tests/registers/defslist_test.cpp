@@ -241,3 +241,30 @@ TEST(DefsList, GarbageLoadsToAConsistentModel) {
     EXPECT_LE(list.MaxBufferSize, 256);
   }
 }
+
+// The data models shipped with the program load completely and every
+// register of them shows a value.
+TEST(DefsList, ShippedModels) {
+  for (const char* name : {"KD730_Parameters.par", "KD730_Parameters_v110.par"}) {
+    TlaRegDefsList list;
+    int missing = 0;
+    list.OnLoadError = [&](TlaRegDefsList*, int, const std::string&) { ++missing; };
+    ASSERT_TRUE(list.LoadFromFile(std::string(KD_DATA_DIR) + "/" + name)) << name;
+    EXPECT_GT(list.RegisterCount(), 0) << name;
+    EXPECT_EQ(missing, 0) << name;
+    for (const char* category : {"Properties", "RamSetup", "EEPromSetup", "ActState", "FaultState", "ImportExport"}) {
+      auto blocks = list.GetCategoryBlocks(category);
+      ASSERT_NE(blocks, nullptr) << name << " " << category;
+      for (const TlaRegBlock* b = blocks.get(); b; b = b->Next.get()) {
+        EXPECT_TRUE(b->Valid) << name << " " << category;
+        EXPECT_GE(list.CalcDataBufferSize(b->First, b->Count), 0) << name << " " << category;
+      }
+    }
+    for (int k = 0; k < list.RegisterCount(); ++k) {
+      const TlaRegDefinition& d = *list.Find(static_cast<std::uint16_t>(k));
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(d.GetByteSize()) + 1, 0);
+      EXPECT_NO_THROW(d.GetValueText(bytes.data(), 0)) << name << " " << d.Name;
+      EXPECT_LT(d.RegProg, list.RegisterCount()) << name << " " << d.Name;
+    }
+  }
+}

@@ -1,6 +1,8 @@
 // The register image: layout, segments at the edges, look-ups, lifecycle.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Exception.h"
 #include "TestFiles.h"
 #include "Tlaregdatabuffercmp.h"
@@ -112,4 +114,34 @@ TEST(ImageEdges, OwnerDeletesTheImage) {
   auto* image = new TlaRegDataBuffer(&owner);  // deleted by owner
   EXPECT_TRUE(image->CreateRegDataBuffer(model.get()));
   EXPECT_EQ(owner.ComponentCount(), 1);
+}
+
+// The worker writes whole runs of registers into a transaction segment while
+// another thread reads the registers: a read sees one write or the other.
+TEST(ImageConcurrency, RegisterReadsNeverMixTwoFrames) {
+  auto model = LoadModel("[DataModel]\nRegisterCount=3\n[0]\nType=long\n[1]\nType=long\n[2]\nType=short\n");
+  TlaRegDataBuffer image;
+  ASSERT_TRUE(image.CreateRegDataBuffer(model.get()));
+  auto frame = image.BufferSegment(0, 3);
+  ASSERT_EQ(frame->Size(), 10);
+  constexpr int kRounds = 5000;
+  std::thread worker([&] {
+    for (int k = 0; k < kRounds; ++k) {
+      {
+        TlaThreadBuffer::WriteAccess w(*frame);
+        for (int i = 0; i < frame->Size(); ++i) w.Data()[i] = static_cast<std::uint8_t>(k);
+      }
+      std::this_thread::yield();
+    }
+  });
+  int mixed = 0;
+  for (int k = 0; k < kRounds; ++k) {
+    for (std::uint16_t r = 0; r < 2; ++r) {
+      const auto v = static_cast<std::uint32_t>(image.GetRegister(r)->GetValueInteger(0));
+      if (v != (v & 0xFF) * 0x01010101u) ++mixed;
+    }
+    std::this_thread::yield();
+  }
+  worker.join();
+  EXPECT_EQ(mixed, 0);
 }

@@ -1,17 +1,12 @@
 #include "IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <unordered_map>
 
 #include "Exception.h"
+#include "FileIo.h"
 #include "Formats.h"
 
 namespace kd {
@@ -209,29 +204,7 @@ struct Content {
   }
 };
 
-std::string ErrnoText(int err) { return std::strerror(err); }
-
-// Closes a descriptor and removes the temporary file unless released.
-struct TempFile {
-  int fd = -1;
-  std::string path;
-  ~TempFile() {
-    if (fd >= 0) ::close(fd);
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-};
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
+std::string ErrnoText(int error) { return std::strerror(error); }
 
 }  // namespace
 
@@ -262,26 +235,10 @@ struct IniFile::Impl {
 };
 
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)), impl_(std::make_unique<Impl>(fileName_)) {
-  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    // A missing file reads as an empty one.
-    if (errno != ENOENT && errno != ENOTDIR) impl_->readError = ErrnoText(errno);
-    return;
-  }
   std::string data;
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      impl_->readError = ErrnoText(errno);
-      data.clear();
-      break;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  const int error = ReadWholeFile(fileName_, data);
+  // A missing file reads as an empty one.
+  if (error != 0 && error != ENOENT && error != ENOTDIR) impl_->readError = ErrnoText(error);
   impl_->content.Parse(data);
 }
 
@@ -398,45 +355,7 @@ void IniFile::Impl::Change(const std::function<bool(Content&)>& change) {
 
 void IniFile::Impl::Commit(const Content& next) const {
   if (!readError.empty()) Fail("the existing file cannot be read: " + readError);
-
-  // Replace the file a symbolic link points to, not the link.
-  std::string target = fileName;
-  struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
-  const bool existed = ::stat(target.c_str(), &st) == 0;
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-
-  TempFile tmp;
-  std::random_device rd;
-  for (int attempt = 0; tmp.fd < 0; ++attempt) {
-    std::string name = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd() % 1000000u);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      tmp.fd = fd;
-      tmp.path = std::move(name);
-    } else if (errno != EEXIST || attempt > 100) {
-      Fail(ErrnoText(errno));
-    }
-  }
-  if (existed && ::fchmod(tmp.fd, st.st_mode & 07777) != 0) Fail(ErrnoText(errno));
-  if (!WriteAll(tmp.fd, next.Serialize()) || ::fsync(tmp.fd) != 0) Fail(ErrnoText(errno));
-  const int fd = tmp.fd;
-  tmp.fd = -1;
-  if (::close(fd) != 0) Fail(ErrnoText(errno));
-  if (::rename(tmp.path.c_str(), target.c_str()) != 0) Fail(ErrnoText(errno));
-  tmp.path.clear();
-  // Make the rename itself durable; the new file is in place either way.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  if (const int error = ReplaceFile(fileName, next.Serialize(), 0666)) Fail(ErrnoText(error));
 }
 
 }  // namespace kd

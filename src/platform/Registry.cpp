@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include "Exception.h"
+#include "FileIo.h"
 #include "Strings.h"
 
 namespace kd {
@@ -106,18 +106,6 @@ std::string EscapeValueName(const std::string& name) {
 
 std::string Errno() { return std::strerror(errno); }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // An open descriptor, closed on scope exit.
 struct Fd {
   int fd = -1;
@@ -148,7 +136,6 @@ struct Registry::Key {
       if (SameText(k.name, n)) return &k;
     return nullptr;
   }
-  const Key* Sub(std::string_view n) const { return const_cast<Key*>(this)->Sub(n); }
   Key& SubOrNew(std::string_view n) {
     if (Key* k = Sub(n)) return *k;
     subkeys.push_back(Key{std::string(n), {}, {}});
@@ -300,43 +287,22 @@ std::string Registry::StorePath() {
 
 namespace {
 
-std::string ReadWhole(const std::string& file, bool& exists) {
-  exists = false;
-  const int raw = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (raw < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return {};
-    throw RegistryError("Registry: cannot read '" + file + "': " + Errno());
-  }
-  Fd fd(raw);
-  exists = true;
-  std::string data;
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw RegistryError("Registry: cannot read '" + file + "': " + Errno());
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
-  return data;
-}
-
-void MakeFolders(const std::string& folder) {
+// 0, or the errno value of the first folder that could not be made.
+int MakeFolders(const std::string& folder) {
   for (size_t p = 1; p <= folder.size(); ++p) {
     if (p < folder.size() && folder[p] != '/') continue;
-    const std::string part = folder.substr(0, p);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) throw RegistryError("cannot make '" + part + "': " + Errno());
+    if (::mkdir(folder.substr(0, p).c_str(), 0700) != 0 && errno != EEXIST) return errno;
   }
+  return 0;
 }
 
 }  // namespace
 
 std::shared_ptr<Registry::Store> Registry::Store::Load(const std::string& file) {
-  bool exists = false;
-  const std::string data = ReadWhole(file, exists);
-  if (!exists) return std::make_shared<Store>();
+  std::string data;
+  const int error = ReadWholeFile(file, data);
+  if (error == ENOENT || error == ENOTDIR) return std::make_shared<Store>();
+  if (error != 0) throw RegistryError("Registry: cannot read '" + file + "': " + std::strerror(error));
   return Parse(data, file);
 }
 
@@ -345,11 +311,7 @@ std::shared_ptr<Registry::Store> Registry::Store::Update(const std::function<voi
   const std::string file = Registry::StorePath();
   auto fail = [&](const std::string& why) { throw RegistryError("Registry: cannot write '" + file + "': " + why); };
   const std::string folder = file.substr(0, file.rfind('/'));
-  try {
-    MakeFolders(folder);
-  } catch (const RegistryError& e) {
-    fail(e.what());
-  }
+  if (const int error = MakeFolders(folder)) fail(std::strerror(error));
   Fd lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (lock.fd < 0) fail(Errno());
   while (::flock(lock.fd, LOCK_EX) != 0)
@@ -357,33 +319,7 @@ std::shared_ptr<Registry::Store> Registry::Store::Update(const std::function<voi
 
   auto store = Load(file);  // a damaged store raises here and is left alone
   change(*store);
-  const std::string data = store->Serialize();
-
-  std::string tmp;
-  std::random_device rd;
-  int raw = -1;
-  for (int attempt = 0; raw < 0; ++attempt) {
-    tmp = file + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd() % 1000000u);
-    raw = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (raw < 0 && (errno != EEXIST || attempt > 100)) fail(Errno());
-  }
-  struct Remove {
-    std::string* path;
-    ~Remove() {
-      if (!path->empty()) ::unlink(path->c_str());
-    }
-  } remove{&tmp};
-  {
-    Fd out(raw);
-    if (!WriteAll(out.fd, data) || ::fsync(out.fd) != 0) fail(Errno());
-    const int fd = out.fd;
-    out.fd = -1;
-    if (::close(fd) != 0) fail(Errno());
-  }
-  if (::rename(tmp.c_str(), file.c_str()) != 0) fail(Errno());
-  tmp.clear();
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd >= 0) ::fsync(dir.fd);
+  if (const int error = ReplaceFile(file, store->Serialize(), 0600)) fail(std::strerror(error));
   return store;
 }
 
@@ -514,8 +450,8 @@ bool Registry::ReadBool(const std::string& name) const { return ReadInteger(name
 
 bool Registry::Change(const std::string& name, const std::function<bool(Key&)>& change) {
   const std::string keyPath = std::string(RootName(root_)) + (current_.empty() ? "" : "\\" + current_);
-  if (!open_ || !writable_)
-    throw RegistryError("Registry: cannot write '" + name + "': no key of '" + keyPath + "' is open for writing");
+  if (!open_) throw RegistryError("Registry: cannot write '" + name + "': no key is open");
+  if (!writable_) throw RegistryError("Registry: cannot write '" + name + "': key '" + keyPath + "' is open read-only");
   bool changed = false;
   snapshot_ = Store::Update([&](Store& s) {
     Key* k = s.Find(root_, current_);

@@ -41,7 +41,8 @@ class Registry {
 
   RootKey Root() const { return root_; }
   void SetRootKey(RootKey root);  // closes the open key
-  const std::string& CurrentPath() const { return current_; }  // empty when none is open
+  // Below the root, in the stored spelling; empty when none or the root is open.
+  const std::string& CurrentPath() const { return current_; }
 
   // True when the key could be opened (created when canCreate and missing);
   // a failed open keeps the key that was open. OpenKey opens for writing.

@@ -232,18 +232,13 @@ TEST(IniFile, UpdateWritesOnceAtTheOutermostEnd) {
   EXPECT_EQ(ReadFile(path), "[A]\nx=1\n");     // not yet on disk
   ini.EndUpdate();
   EXPECT_EQ(ReadFile(path), "[A]\nx=2\n[B]\ny=3\n");
-}
 
-TEST(IniFile, DestroyedInsideAnUpdateWritesNothing) {
-  TempDir dir;
-  const std::string path = dir / "u.ini";
-  WriteFile(path, "[A]\nx=1\n");
-  {
-    IniFile ini(path);
-    ini.BeginUpdate();
-    ini.WriteInteger("A", "x", 2);
+  {  // destroyed inside an update: nothing written
+    IniFile other(path);
+    other.BeginUpdate();
+    other.WriteInteger("A", "x", 9);
   }
-  EXPECT_EQ(ReadFile(path), "[A]\nx=1\n");
+  EXPECT_EQ(ReadFile(path), "[A]\nx=2\n[B]\ny=3\n");
 }
 
 namespace {

@@ -60,12 +60,22 @@ std::string SimUsage() {
          "\n"
          "  --help                 this text\n"
          "\n"
-         "When ready it prints one line \"listening on ADDRESS\" (the TCP address with the\n"
-         "port chosen, or the device path) and then serves until SIGTERM or SIGINT.\n"
-         "Functions 3, 6, 16, 0x41, 0x42, 0x43; exception 2 outside the map, 3 for a bad\n"
-         "count or a transfer above the data model's MaxBufferSize, 1 for other functions.\n"
-         "Writing CfgFlags bit 0 and RefDig runs the motor; writing 0 to a fault bit of\n"
-         "ActFaultState_0/1 clears the fault and moves it to PrevFaultState_0/1.\n";
+         "When ready it prints one line \"listening on ADDRESS (...)\" (the TCP address with\n"
+         "the port chosen, or the device path) and serves until SIGTERM or SIGINT.\n"
+         "\n"
+         "Modbus: functions 3, 6 and 16 over the registers of the data model; 0x41 the\n"
+         "identity; 0x42 the image size in bytes and the register count; 0x43 INDEX the\n"
+         "RegProg and byte size of one register. Exception 2 for an address outside the\n"
+         "map, 3 for a bad count or a transfer of more than MaxBufferSize - 5 data bytes,\n"
+         "1 for any other function; frames for other slave addresses get no answer.\n"
+         "\n"
+         "The drive: with CfgFlags bit 0 set (the default) the speed follows RefDig along\n"
+         "the Accel/Decel ramps (CfgFlags bit 5), unless the inhibit input (VirtualInput\n"
+         "bit 2, CfgFlags bit 2 inverts) or a fault stops it; current, armature voltage\n"
+         "and DC bus move with it. Writes to the Properties and ActState registers are\n"
+         "ignored. Writing 0 to a bit of ActFaultState_0/1 clears that fault, which moves\n"
+         "to PrevFaultState_0/1. The RAM setup starts from the EEPROM registers (EE_...),\n"
+         "and every write of an EEPROM register is saved to the --eeprom file.\n";
 }
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args) {

@@ -1,0 +1,86 @@
+// kd730-sim: a simulated KD730 drive on a serial line or a TCP port.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+
+#include "Exception.h"
+#include "SimDrive.h"
+#include "SimOptions.h"
+#include "SimRegisterMap.h"
+#include "SimServer.h"
+#include "SimSlave.h"
+#include "Tlaversionrecordcls.h"
+
+namespace {
+
+double Seconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::uint8_t SlaveAddress(const kdsim::SimOptions& options, const kdsim::SimDrive& drive) {
+  if (options.Slave != 0) return static_cast<std::uint8_t>(options.Slave);
+  // Like the drive: the address kept in its EEPROM counts from the start.
+  int stored = drive.Map().GetInt(drive.Map().Find("EE_ModBusSlave"));
+  return stored >= 1 && stored <= 247 ? static_cast<std::uint8_t>(stored) : 1;
+}
+
+// The identity as the program prints and looks it up ("KDP7_KD730v105").
+std::string IdentityText(const kdsim::SimIdentity& id) {
+  TlaVersionRecord record;
+  record.KDPNumber = id.KDPNumber;
+  record.KDNumber = id.KDNumber;
+  record.ModelLetters = id.ModelLetters;
+  record.SetVersionNumber(id.Version);
+  record.VersionLetters = id.VersionLetters;
+  return record.GetFullString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kdsim::SimOptions options;
+  try {
+    options = kdsim::ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const kdsim::SimUsageError& e) {
+    std::cerr << "kd730-sim: " << e.what() << "\n(kd730-sim --help lists the options)\n";
+    return 2;
+  }
+  if (options.Help) {
+    std::cout << kdsim::SimUsage();
+    return 0;
+  }
+
+  // SIGTERM and SIGINT end the service through a descriptor, not a handler.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (stopFd < 0) {
+    std::cerr << "kd730-sim: signalfd failed\n";
+    return 1;
+  }
+
+  try {
+    kdsim::SimDrive drive(kdsim::SimRegisterMap(options.ParFile), options.EepromFile, Seconds());
+    for (const std::string& fault : options.Faults)
+      if (!drive.RaiseFault(fault)) throw kd::Exception("the data model names no fault '" + fault + "'");
+    kdsim::SimSlave slave(drive, SlaveAddress(options, drive), options.Identity, options.Silent);
+    kdsim::SimServer server(slave, options, Seconds);
+    std::cout << "listening on " << server.Address() << " (slave " << int(slave.Address()) << ", "
+              << IdentityText(options.Identity) << (options.Silent ? ", silent" : "") << ")" << std::endl;
+    server.Run(stopFd);
+  } catch (const std::exception& e) {
+    std::cerr << "kd730-sim: " << e.what() << "\n";
+    close(stopFd);
+    return 1;
+  }
+  close(stopFd);
+  return 0;
+}

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 #include <string_view>
-#include <unordered_set>
 
 #include "Exception.h"
 #include "IniFile.h"
@@ -80,14 +79,9 @@ bool TlaRegDefinition::LoadFromSection(std::uint16_t address, const kd::IniFile&
   SetTypeName(kd::LowerCase(kd::Trim(ini.ReadString(section, "Type", "none"))));
 
   kd::StringList lines;
-  ini.ReadSectionValues(section, lines);
-  std::unordered_set<std::string> seen;
-  for (const std::string& line : lines.Lines()) {
-    const std::size_t eq = line.find('=');
-    const std::string key = kd::LowerCase(line.substr(0, eq));
-    if (!seen.insert(key).second) continue;
-    if (line.compare(0, Name.size(), Name) == 0) ExtraLines.Add(line);
-  }
+  ini.ReadSectionValues(section, lines);  // each key once, in file order
+  for (std::string& line : lines.Lines())
+    if (line.compare(0, Name.size(), Name) == 0) ExtraLines.Add(std::move(line));
   ExtraLines.SetValue("Descr", ini.ReadString(section, "Descr", ""));
 
   Length = static_cast<std::uint8_t>(ini.ReadInteger(section, "Length", 1) & 0xFF);

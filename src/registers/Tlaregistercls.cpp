@@ -18,165 +18,148 @@ TlaRegister::TlaRegister(TlaRegDefinition* definition, std::unique_ptr<TlaThread
 
 TlaRegister::~TlaRegister() = default;
 
-void TlaRegister::MarkRead() {
+template <class Codec>
+auto TlaRegister::Read(Codec&& codec) {
   if (State != 0 && State != 3) State = 2;
+  TlaThreadBuffer::ReadAccess access(*Segment);
+  return codec(*Definition, access.Data());
 }
 
-bool TlaRegister::AllowEdit(double value) {
+template <class Clamp, class Codec>
+void TlaRegister::Write(double value, Clamp&& clamp, Codec&& codec) {
   bool allow = true;
   if (OnBeforeEdit) OnBeforeEdit(this, allow, value);
-  return allow;
-}
-
-void TlaRegister::AfterEdit(bool changed) {
+  if (!allow) return;
+  auto clamped = clamp();  // bounds read other registers: before the write lock
+  State = 3;
+  bool changed;
+  {
+    TlaThreadBuffer::WriteAccess access(*Segment);
+    changed = codec(*Definition, access.Data(), clamped);
+  }
   if (OnAfterEdit) OnAfterEdit(this, changed);
 }
+
+namespace {
+
+constexpr auto kNoClamp = [] { return 0; };
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Reads
 
 bool TlaRegister::GetValueBit(std::uint8_t element, std::uint8_t bit) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueBit(access.Data(), element, bit);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueBit(p, element, bit); });
 }
 
 int TlaRegister::GetValueInteger(std::uint8_t element) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueInteger(access.Data(), element);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueInteger(p, element); });
 }
 
 double TlaRegister::GetValueDouble(std::uint8_t element) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueDouble(access.Data(), element);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueDouble(p, element); });
 }
 
 int TlaRegister::GetValueBitField(std::uint8_t element, std::uint8_t shift, std::uint8_t width) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return static_cast<int>(Definition->GetValueBitField(access.Data(), element, shift, width));
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) {
+    return static_cast<int>(d.GetValueBitField(p, element, shift, width));
+  });
 }
 
 std::string TlaRegister::GetValueText(std::uint8_t element) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueText(access.Data(), element);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueText(p, element); });
 }
 
 std::string TlaRegister::GetValueBitText(std::uint8_t element, std::uint8_t bit) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueBitText(access.Data(), element, bit);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueBitText(p, element, bit); });
 }
 
 std::string TlaRegister::GetBitFieldText(std::uint8_t element, std::uint8_t shift, std::uint8_t width) {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetBitFieldText(access.Data(), element, shift, width);
+  return Read([&](const TlaRegDefinition& d, const std::uint8_t* p) {
+    return d.GetBitFieldText(p, element, shift, width);
+  });
 }
 
 std::string TlaRegister::GetValueString() {
-  MarkRead();
-  TlaThreadBuffer::ReadAccess access(*Segment);
-  return Definition->GetValueString(access.Data());
+  return Read([](const TlaRegDefinition& d, const std::uint8_t* p) { return d.GetValueString(p); });
 }
 
 // ---------------------------------------------------------------------------
 // Writes
 
 void TlaRegister::SetValueBit(std::uint8_t element, std::uint8_t bit, bool value) {
-  if (!AllowEdit(value ? 1.0 : 0.0)) return;
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
-    changed = Definition->SetValueBit(access.Data(), value, element, bit);
-  }
-  AfterEdit(changed);
+  Write(value ? 1.0 : 0.0, kNoClamp, [&](const TlaRegDefinition& d, std::uint8_t* p, int) {
+    return d.SetValueBit(p, value, element, bit);
+  });
 }
 
 void TlaRegister::SetValueInteger(std::uint8_t element, int value) {
-  if (!AllowEdit(static_cast<double>(static_cast<std::uint32_t>(value)))) return;
-  // Bounds are compared in the scaled unit; when both are crossed the maximum wins.
-  bool clamped = false;
-  double bound = 0.0;
-  if (HasLimits) {
+  // Bounds are compared in the scaled unit; when both are crossed the maximum
+  // wins. A crossed bound is stored through the scaled setter.
+  struct Limit {
+    bool clamped = false;
+    double bound = 0.0;
+  };
+  auto clamp = [&] {
+    Limit limit;
+    if (!HasLimits) return limit;
     const double raw = Definition->Signed ? static_cast<double>(value)
                                           : static_cast<double>(static_cast<std::uint32_t>(value));
     const double scaled = raw * Definition->FormatNorm + Definition->FormatOffset;
-    if (MaxBound && (bound = MaxBound->GetValue()) < scaled)
-      clamped = true;
-    else if (MinBound && (bound = MinBound->GetValue()) > scaled)
-      clamped = true;
-  }
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
-    changed = clamped ? Definition->SetValueDouble(access.Data(), element, bound)
-                      : Definition->SetValueInteger(access.Data(), value, element);
-  }
-  AfterEdit(changed);
+    if (MaxBound && (limit.bound = MaxBound->GetValue()) < scaled)
+      limit.clamped = true;
+    else if (MinBound && (limit.bound = MinBound->GetValue()) > scaled)
+      limit.clamped = true;
+    return limit;
+  };
+  Write(static_cast<double>(static_cast<std::uint32_t>(value)), clamp,
+        [&](const TlaRegDefinition& d, std::uint8_t* p, const Limit& limit) {
+          return limit.clamped ? d.SetValueDouble(p, element, limit.bound) : d.SetValueInteger(p, value, element);
+        });
 }
 
 void TlaRegister::SetValueDouble(std::uint8_t element, double value) {
-  if (!AllowEdit(value)) return;
   // When both bounds are crossed the minimum wins.
-  if (HasLimits) {
-    if (MaxBound) {
-      const double max = MaxBound->GetValue();
-      if (max < value) value = max;
+  auto clamp = [&] {
+    double v = value;
+    if (HasLimits) {
+      if (MaxBound) {
+        const double max = MaxBound->GetValue();
+        if (max < v) v = max;
+      }
+      if (MinBound) {
+        const double min = MinBound->GetValue();
+        if (min > v) v = min;
+      }
     }
-    if (MinBound) {
-      const double min = MinBound->GetValue();
-      if (min > value) value = min;
-    }
-  }
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
-    changed = Definition->SetValueDouble(access.Data(), element, value);
-  }
-  AfterEdit(changed);
+    return v;
+  };
+  Write(value, clamp, [&](const TlaRegDefinition& d, std::uint8_t* p, double v) {
+    return d.SetValueDouble(p, element, v);
+  });
 }
 
 void TlaRegister::SetValueBitField(int value, std::uint8_t element, std::uint8_t shift, std::uint8_t width) {
-  if (!AllowEdit(static_cast<double>(value))) return;
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
-    changed = Definition->SetValueBitField(access.Data(), static_cast<std::uint32_t>(value), element, shift, width);
-  }
-  AfterEdit(changed);
+  Write(static_cast<double>(value), kNoClamp, [&](const TlaRegDefinition& d, std::uint8_t* p, int) {
+    return d.SetValueBitField(p, static_cast<std::uint32_t>(value), element, shift, width);
+  });
 }
 
 void TlaRegister::SetValueDate(std::uint8_t element, kd::TDateTime value) {
-  if (!AllowEdit(value)) return;
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
+  Write(value, kNoClamp, [&](const TlaRegDefinition& d, std::uint8_t* p, int) {
     int century = 0;
-    changed = Definition->SetValueDate(access.Data(), element, century, value);
-  }
-  AfterEdit(changed);
+    return d.SetValueDate(p, element, century, value);
+  });
 }
 
 void TlaRegister::SetValueTime(std::uint8_t element, kd::TDateTime value) {
-  if (!AllowEdit(value)) return;
-  State = 3;
-  bool changed;
-  {
-    TlaThreadBuffer::WriteAccess access(*Segment);
-    changed = Definition->SetValueTime(access.Data(), element, value);
-  }
-  AfterEdit(changed);
+  Write(value, kNoClamp, [&](const TlaRegDefinition& d, std::uint8_t* p, int) {
+    return d.SetValueTime(p, element, value);
+  });
 }
 
+// No before-edit event for strings; the mark is set after the write.
 void TlaRegister::SetValueString(const std::string& text) {
   bool changed;
   {
@@ -184,7 +167,7 @@ void TlaRegister::SetValueString(const std::string& text) {
     changed = Definition->SetValueString(access.Data(), text);
   }
   State = 3;
-  AfterEdit(changed);
+  if (OnAfterEdit) OnAfterEdit(this, changed);
 }
 
 void TlaRegister::SetValueText(const std::string& text, std::uint8_t element) {

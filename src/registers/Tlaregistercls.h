@@ -79,7 +79,11 @@ class TlaRegister {
   void LoadFromIni(const std::string& section, const kd::IniFile* ini);
 
  private:
-  void MarkRead();
-  bool AllowEdit(double value);
-  void AfterEdit(bool changed);
+  // One codec call under the read lock (the change mark updated first).
+  template <class Codec>
+  auto Read(Codec&& codec);
+  // A write: OnBeforeEdit with value, then (unless vetoed) the codec call
+  // under the write lock (clamping first, outside the lock), then OnAfterEdit.
+  template <class Clamp, class Codec>
+  void Write(double value, Clamp&& clamp, Codec&& codec);
 };

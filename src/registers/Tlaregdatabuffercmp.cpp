@@ -44,8 +44,8 @@ std::unique_ptr<TlaThreadBuffer> TlaRegDataBuffer::BufferSegment(std::uint16_t f
   return dataBuffer_->Segment(offset, length);
 }
 
-TlaRegister* TlaRegDataBuffer::GetRegister(std::uint16_t index) const {
-  return index < registers_.size() ? registers_[index].get() : nullptr;
+TlaRegister* TlaRegDataBuffer::GetRegister(int index) const {
+  return index >= 0 && index < GetRegisterCount() ? registers_[static_cast<std::size_t>(index)].get() : nullptr;
 }
 
 TlaRegister* TlaRegDataBuffer::GetRegister(const std::string& name) const {

@@ -27,7 +27,7 @@ class TlaRegDataBuffer : public kd::Component {
   // A new segment over count registers from first; null when the image is not
   // built or the run is empty or leaves the model. Must not outlive the image.
   std::unique_ptr<TlaThreadBuffer> BufferSegment(std::uint16_t first, std::uint16_t count) const;
-  TlaRegister* GetRegister(std::uint16_t index) const;  // null when out of range
+  TlaRegister* GetRegister(int index) const;  // null when not below GetRegisterCount
   TlaRegister* GetRegister(const std::string& name) const;  // exact name, lowest index
   int GetBufferSize() const;
   int GetRegisterCount() const;

@@ -51,25 +51,24 @@ TlaRegBlock::~TlaRegBlock() {
   while (rest) rest = std::move(rest->Next);
 }
 
-bool TlaRegBlock::ParseItem(const std::string& item) {
+void TlaRegBlock::ParseItem(const std::string& item) {
   First = 0;
   Count = 0;
   Valid = false;
   const std::size_t slash = item.rfind('/');
   int a = 0, b = 0;
   if (slash == std::string::npos) {
-    if (!ReadAddress(item, a)) return false;
+    if (!ReadAddress(item, a)) return;
     b = a;
   } else {
     // A run written backwards is no run.
     if (!ReadAddress(std::string_view(item).substr(0, slash), a) ||
         !ReadAddress(std::string_view(item).substr(slash + 1), b) || b < a)
-      return false;
+      return;
   }
   First = static_cast<std::uint16_t>(a);
   Count = static_cast<std::uint16_t>((b - a + 1) & 0xFFFF);
   Valid = Count != 0;
-  return Valid;
 }
 
 int TlaRegBlock::GetTotalCount() const {
@@ -165,8 +164,8 @@ bool TlaRegDefsList::LoadFromFile(const std::string& path) {
   return true;
 }
 
-TlaRegDefinition* TlaRegDefsList::Find(std::uint16_t address) const {
-  return address < static_cast<int>(definitions_.size()) ? definitions_[address].get() : nullptr;
+TlaRegDefinition* TlaRegDefsList::Find(int address) const {
+  return address >= 0 && address < RegisterCount() ? definitions_[static_cast<std::size_t>(address)].get() : nullptr;
 }
 
 TlaRegDefinition* TlaRegDefsList::Find(const std::string& name) const {

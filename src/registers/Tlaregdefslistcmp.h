@@ -45,7 +45,7 @@ class TlaRegBlock {
   bool Split(int n);
 
  private:
-  bool ParseItem(const std::string& item);
+  void ParseItem(const std::string& item);
 };
 
 class TlaRegDefsList : public kd::Component {
@@ -72,7 +72,8 @@ class TlaRegDefsList : public kd::Component {
   bool LoadFromFile(const std::string& path);
 
   int RegisterCount() const { return static_cast<int>(definitions_.size()); }
-  TlaRegDefinition* Find(std::uint16_t address) const;
+  // Register addresses are 0 .. RegisterCount - 1; any other gives null.
+  TlaRegDefinition* Find(int address) const;
   TlaRegDefinition* Find(const std::string& name) const;  // exact name
   int CalcDataBufferOffset(std::uint16_t address) const;  // -1 past the model
   int CalcDataBufferSize() const;

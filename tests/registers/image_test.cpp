@@ -45,6 +45,9 @@ TEST_F(Image, RegistersLieBackToBackInTheBuffer) {
 
 TEST_F(Image, LookUps) {
   EXPECT_EQ(image.GetRegister(11), nullptr);
+  EXPECT_EQ(image.GetRegister(-1), nullptr);
+  EXPECT_EQ(image.GetRegister(0)->Definition, model.Find(0));
+  EXPECT_EQ(model.Find(-1), nullptr);
   EXPECT_EQ(image.GetRegister(10)->Definition->RegAddr, 10);
   EXPECT_EQ(image.GetRegister("Free"), image.GetRegister(1));  // the lower of two equal names
   EXPECT_EQ(image.GetRegister("level"), nullptr);

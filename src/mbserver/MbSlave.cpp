@@ -167,6 +167,8 @@ class TcpSlave : public TcpSlaveLink {
     return EncodeMbap(to.transaction, frame);
   }
 
+  void Drop(const SlaveRequest& from) override { clients_.erase(from.client); }
+
   bool SendRaw(const SlaveRequest& to, ByteView bytes) override {
     auto it = clients_.find(to.client);
     if (it == clients_.end()) return false;

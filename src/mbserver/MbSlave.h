@@ -38,6 +38,8 @@ class SlaveLink {
   // Sends bytes exactly as given (for scripted faults); false when they cannot be sent.
   virtual bool SendRaw(const SlaveRequest& to, ByteView bytes) = 0;
   bool Answer(const SlaveRequest& to, ByteView frame) { return SendRaw(to, Encode(to, frame)); }
+  // TCP: closes the connection `from` came on; a serial line stays as it is.
+  virtual void Drop(const SlaveRequest& from) { (void)from; }
   // Ends a waiting Receive, and every later one.
   void Interrupt() { wake_.Signal(); }
 

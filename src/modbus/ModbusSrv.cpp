@@ -1,0 +1,234 @@
+#include "ModbusSrv.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+
+#include "Exception.h"
+#include "IoUtil.h"
+#include "MbCodes.h"
+#include "ProxyProtocol.h"
+#include "ServerMain.h"
+#include "ServerProcess.h"
+#include "ServerRegistry.h"
+
+namespace kd::mb {
+
+// The socket pair to one server process and the process itself.
+class ProxyChannel {
+ public:
+  // Raises kd::Exception when the server cannot be started or does not greet.
+  explicit ProxyChannel(const std::string& executable) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+      throw kd::Exception("TModbusSrv: no socket pair for the server");
+    sock_.reset(pair[0]);
+    // Above the standard descriptors and never 3, so that the child's dup2 onto 3 is real.
+    UniqueFd child(::fcntl(pair[1], F_DUPFD_CLOEXEC, 10));
+    ::close(pair[1]);
+    std::string error;
+    pid_ = SpawnProgram(executable, {kServeArgument}, {child.get(), {}}, &error);
+    if (pid_ < 0)
+      throw kd::Exception("TModbusSrv: cannot start '" + executable + "': " + error);
+    ProxyMessage hello;
+    hello.a = kProtocolVersion;
+    auto answer = Call(hello, std::chrono::seconds(10));
+    if (!answer || answer->a != kProtocolVersion)
+      throw kd::Exception("TModbusSrv: '" + executable + "' is not a working Modbus server");
+  }
+
+  ~ProxyChannel() {
+    sock_.reset();  // the server leaves when its socket closes
+    if (pid_ > 0) FinishProcess(pid_, std::chrono::seconds(3));
+  }
+
+  // One request, one answer within `budget`; nullopt when the server is gone.
+  std::optional<ProxyMessage> Call(const ProxyMessage& request, Millis budget) {
+    std::lock_guard lock(lock_);
+    if (!sock_) return std::nullopt;
+    const auto deadline = Clock::now() + budget;
+    auto bytes = EncodeMessage(request);
+    if (!bytes) return ProxyMessage{request.op, 0, 0, {}, {}};  // too large to send: nothing done
+    if (!WriteAll(sock_.get(), *bytes, deadline, true)) return Lost();
+    std::vector<std::uint8_t> stream;
+    std::uint8_t chunk[4096];
+    for (;;) {
+      DecodeResult r = DecodeMessage(stream);
+      if (r.status == DecodeStatus::Ok && r.consumed == stream.size() && r.message.op == request.op)
+        return std::move(r.message);
+      if (r.status != DecodeStatus::NeedMore) return Lost();
+      if (WaitFd(sock_.get(), POLLIN, deadline) != WaitResult::Ready) return Lost();
+      const long n = ::recv(sock_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) return Lost();
+      stream.insert(stream.end(), chunk, chunk + n);
+    }
+  }
+
+  int Pid() const {
+    std::lock_guard lock(lock_);
+    return sock_ ? pid_ : 0;
+  }
+
+  // Time a call may take: the line's time-out, three silent intervals, a
+  // long frame each way at the line's speed, and a margin.
+  Millis Budget() const {
+    std::lock_guard lock(lock_);
+    const long transmit = baud_ > 0 ? 512L * 11 * 1000 / baud_ : 0;
+    return Millis(std::max(timeout_, 0) + 3L * std::max(silent_, 0) + transmit + 1000);
+  }
+  void SetTiming(std::optional<int> timeout, std::optional<int> silent, std::optional<int> baud) {
+    std::lock_guard lock(lock_);
+    if (timeout) timeout_ = *timeout > 0 ? *timeout : 1000;
+    if (silent) silent_ = *silent;
+    if (baud) baud_ = *baud;
+  }
+
+ private:
+  // The server died, hung or broke the protocol: end it for good.
+  std::nullopt_t Lost() {
+    sock_.reset();
+    FinishProcess(pid_, Millis(0));
+    pid_ = -1;
+    return std::nullopt;
+  }
+
+  mutable std::mutex lock_;
+  UniqueFd sock_;
+  pid_t pid_ = -1;
+  int timeout_ = 1000;
+  int silent_ = 20;
+  int baud_ = 19200;
+};
+
+}  // namespace kd::mb
+
+using kd::mb::Op;
+using kd::mb::ProxyMessage;
+
+namespace {
+
+ProxyMessage Request(Op op, std::int32_t a = 0, std::string text = {}) {
+  ProxyMessage m;
+  m.op = op;
+  m.a = a;
+  m.text = std::move(text);
+  return m;
+}
+
+}  // namespace
+
+TModbusSrv::TModbusSrv(kd::Component* owner) : kd::Component(owner) {
+  const std::string executable = kd::mb::RegisteredServer();
+  if (executable.empty()) throw kd::Exception("TModbusSrv: the Modbus server is not registered");
+  channel_ = std::make_shared<kd::mb::ProxyChannel>(executable);
+}
+
+TModbusSrv::~TModbusSrv() = default;
+
+bool TModbusSrv::OpenConnection(const std::string& name, int type) {
+  auto r = channel_->Call(Request(Op::OpenConnection, type, name), channel_->Budget());
+  return r && r->a != 0;
+}
+
+void TModbusSrv::SetValue(int op, int value) {
+  channel_->Call(Request(static_cast<Op>(op), value), channel_->Budget());
+}
+
+void TModbusSrv::Set_Retries(int value) { SetValue(static_cast<int>(Op::SetRetries), value); }
+void TModbusSrv::Set_RaiseError(bool value) { SetValue(static_cast<int>(Op::SetRaiseError), value); }
+void TModbusSrv::Set_BaudRate(int value) {
+  channel_->SetTiming(std::nullopt, std::nullopt, value);
+  SetValue(static_cast<int>(Op::SetBaudRate), value);
+}
+void TModbusSrv::Set_ComPort(int value) { SetValue(static_cast<int>(Op::SetComPort), value); }
+void TModbusSrv::Set_ByteSize(int value) { SetValue(static_cast<int>(Op::SetByteSize), value); }
+void TModbusSrv::Set_FlowControl(int value) { SetValue(static_cast<int>(Op::SetFlowControl), value); }
+void TModbusSrv::Set_Parity(int value) { SetValue(static_cast<int>(Op::SetParity), value); }
+void TModbusSrv::Set_SilentInterval(int ms) {
+  channel_->SetTiming(std::nullopt, ms, std::nullopt);
+  SetValue(static_cast<int>(Op::SetSilentInterval), ms);
+}
+void TModbusSrv::Set_StopBits(int value) { SetValue(static_cast<int>(Op::SetStopBits), value); }
+void TModbusSrv::Set_TimeOut(int ms) {
+  channel_->SetTiming(ms, std::nullopt, std::nullopt);
+  SetValue(static_cast<int>(Op::SetTimeOut), ms);
+}
+void TModbusSrv::Set_TransmissionMode(int value) {
+  SetValue(static_cast<int>(Op::SetTransmissionMode), value);
+}
+void TModbusSrv::Set_TcpPort(int value) { SetValue(static_cast<int>(Op::SetTcpPort), value); }
+void TModbusSrv::Set_Host(const std::string& host) {
+  channel_->Call(Request(Op::SetHost, 0, host), channel_->Budget());
+}
+
+bool TModbusSrv::Connect() {
+  auto r = channel_->Call(Request(Op::Connect), channel_->Budget());
+  return r && r->a != 0;
+}
+
+std::int32_t TModbusSrv::TxRxMessage(const std::vector<std::uint8_t>& query, int queryLength,
+                                     std::vector<std::uint8_t>& response, int /*respLength*/,
+                                     std::vector<std::uint8_t>& bytesRead) {
+  response.clear();
+  bytesRead.clear();
+  ProxyMessage m = Request(Op::TxRxMessage);
+  const auto n = std::min(query.size(), static_cast<std::size_t>(std::max(queryLength, 0)));
+  m.data.assign(query.begin(), query.begin() + static_cast<long>(n));
+  auto r = channel_->Call(m, channel_->Budget());
+  if (!r) return kd::mb::kServerLost;
+  response = std::move(r->data);
+  return r->a;
+}
+
+int TModbusSrv::get_Retries() {
+  auto r = channel_->Call(Request(Op::GetRetries), channel_->Budget());
+  return r ? r->a : 0;
+}
+
+void TModbusSrv::CloseConnection() { channel_->Call(Request(Op::CloseConnection), channel_->Budget()); }
+
+std::shared_ptr<TCTCPIPServer> TModbusSrv::CreateTCPServer() {
+  auto r = channel_->Call(Request(Op::CreateTCPServer), channel_->Budget());
+  if (!r || r->a == 0) return nullptr;
+  return std::make_shared<TCTCPIPServer>(channel_, r->a);
+}
+
+int TModbusSrv::ServerProcessId() const { return channel_->Pid(); }
+
+TCTCPIPServer::TCTCPIPServer(std::shared_ptr<kd::mb::ProxyChannel> channel, int id)
+    : channel_(std::move(channel)), id_(id) {}
+
+TCTCPIPServer::~TCTCPIPServer() {
+  channel_->Call(Request(Op::GatewayRelease, id_), channel_->Budget());
+}
+
+void TCTCPIPServer::Set_LocalAddress(const std::string& address) {
+  channel_->Call(Request(Op::GatewaySetAddress, id_, address), channel_->Budget());
+}
+
+void TCTCPIPServer::Set_TcpPort(int port) {
+  ProxyMessage m = Request(Op::GatewaySetPort, id_);
+  m.b = port;
+  channel_->Call(m, channel_->Budget());
+}
+
+bool TCTCPIPServer::StartServer() {
+  auto r = channel_->Call(Request(Op::GatewayStart, id_), channel_->Budget());
+  return r && r->a != 0;
+}
+
+bool TCTCPIPServer::StopServer() {
+  auto r = channel_->Call(Request(Op::GatewayStop, id_), channel_->Budget());
+  return r && r->a != 0;
+}
+
+std::string TCTCPIPServer::GetLocalHostIP() {
+  auto r = channel_->Call(Request(Op::GatewayLocalHostIP, id_), channel_->Budget());
+  return r ? r->text : std::string("127.0.0.1");
+}

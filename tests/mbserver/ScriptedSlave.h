@@ -1,0 +1,86 @@
+#pragma once
+// A Modbus slave that misbehaves on request, on a new pseudo terminal (RTU or
+// ASCII) or on a TCP port of 127.0.0.1. It answers functions 3, 6 and 16 over
+// 100 holding registers (register n starts as 0x1000 + n; addresses past them
+// give exception 2), 0x41 with a 12-byte identification, and exception 1 to
+// anything else; requests for other slave addresses get no answer.
+//
+// Script(...) lists what to do to the answers of the next requests, one
+// step per request; when the script is used up it answers correctly again.
+//
+//   kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+//   slave.Script({{kdtest::Misbehave::BadChecksum}});
+//   ... the client opens slave.Path() and sends requests ...
+//   slave.WaitRequests(1, 2s);
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MbSlave.h"
+
+namespace kdtest {
+
+enum class Misbehave {
+  None,
+  BadChecksum,         // last CRC byte or an LRC digit changed (serial lines)
+  WrongSlave,          // a valid answer from another slave address
+  Truncated,           // the answer without its last three bytes
+  Split,               // the answer byte by byte, `pause` between bytes
+  Glued,               // the answer twice in one write
+  Noise,               // three stray bytes right before the answer
+  Silence,             // no answer
+  Late,                // the answer after `pause`
+  ForeignTransaction,  // TCP: first an answer with another transaction id, then the right one
+  Hangup,              // TCP: the connection is closed instead of an answer
+};
+
+struct Step {
+  Misbehave what = Misbehave::None;
+  std::chrono::milliseconds pause{0};
+};
+
+class ScriptedSlave {
+ public:
+  enum class Line { Rtu, Ascii, Tcp };
+  explicit ScriptedSlave(Line line, std::uint8_t address = 1);
+  ~ScriptedSlave();
+  ScriptedSlave(const ScriptedSlave&) = delete;
+  ScriptedSlave& operator=(const ScriptedSlave&) = delete;
+
+  const std::string& Path() const { return path_; }  // serial lines
+  int Port() const { return port_; }                 // TCP
+
+  void Script(std::vector<Step> steps);
+  std::uint16_t Register(int n) const;
+  // Requests handled so far (answered, or not answered by the script).
+  int Requests() const;
+  bool WaitRequests(int count, std::chrono::milliseconds timeout) const;
+
+  // The answer a correct slave gives to `request` (a frame).
+  static kd::mb::Bytes AnswerFor(const kd::mb::Bytes& request, std::uint16_t* registers);
+  static constexpr int kRegisters = 100;
+
+ private:
+  void Run();
+  void Handle(const kd::mb::SlaveRequest& request);
+
+  Line line_;
+  std::uint8_t address_;
+  std::string path_;
+  int port_ = 0;
+  std::unique_ptr<kd::mb::SlaveLink> link_;
+  mutable std::mutex lock_;
+  mutable std::condition_variable changed_;
+  std::deque<Step> script_;
+  std::uint16_t registers_[kRegisters];
+  int requests_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace kdtest

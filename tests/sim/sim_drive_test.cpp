@@ -7,7 +7,7 @@
 #include "IniFile.h"
 #include "SimRegisterMap.h"
 #include "SimDrive.h"
-#include "SimProcess.h"
+#include "TestSupport.h"
 
 using namespace kdsim;
 
@@ -32,7 +32,7 @@ class SimDriveTest : public ::testing::Test {
   static int Get(const SimDrive& d, const char* name) { return d.Map().GetInt(Addr(d, name)); }
   static double Value(const SimDrive& d, const char* name) { return d.Map().GetDouble(Addr(d, name)); }
 
-  TempDir dir_;
+  kdtest::TempDir dir_;
 };
 
 constexpr double kFull = SimDrive::kFullScale;

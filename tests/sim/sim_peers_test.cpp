@@ -4,7 +4,6 @@
 #include <modbus.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,33 +54,35 @@ int Read(modbus_t* ctx, int address) {
   return value;
 }
 
-// Runs a program to its end and returns its exit status and standard output.
-std::pair<int, std::string> RunToEnd(const std::string& program, const std::vector<std::string>& args) {
-  ChildProcess child(program, args, STDOUT_FILENO);
-  child.ReadToEnd(30.0);
-  int status = child.Wait(30.0);
-  return {status, child.Output()};
-}
+using kdtest::ChildProcess;
+using kdtest::Millis;
+constexpr Millis kLong{30000};
 
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+// Runs a program to its end: its exit code (-1 after a signal) and what it wrote to `capture`.
+std::pair<int, std::string> RunToEnd(const std::string& program, const std::vector<std::string>& args,
+                                     int capture = ChildProcess::kStdout) {
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildProcess child(argv, capture);
+  std::string output = child.ReadAll(kLong);
+  return {child.Wait(kLong), output};
+}
 
 TEST(SimProgram, HelpDocumentsTheCommandLine) {
   auto [status, text] = RunToEnd(kSim, {"--help"});
-  EXPECT_EQ(ExitCode(status), 0);
+  EXPECT_EQ(status, 0);
   for (const char* option : {"--rtu PATH", "--baud", "--parity none|even|odd", "--stop 1|2", "--tcp HOST:PORT",
                              "--par FILE", "--slave N", "--kdp", "--model", "--model-letters", "--version",
                              "--version-letters", "--eeprom FILE", "--fault NAME", "--silent", "listening on"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
 
-  ChildProcess bad(kSim, {"--tcp", "127.0.0.1:0", "--parity", "mark"}, STDERR_FILENO);
-  bad.ReadToEnd(30.0);
-  EXPECT_EQ(ExitCode(bad.Wait(30.0)), 2);
-  EXPECT_NE(bad.Output().find("--parity"), std::string::npos);
+  auto bad = RunToEnd(kSim, {"--tcp", "127.0.0.1:0", "--parity", "mark"}, ChildProcess::kStderr);
+  EXPECT_EQ(bad.first, 2);
+  EXPECT_NE(bad.second.find("--parity"), std::string::npos);
 
-  ChildProcess noModel(kSim, {"--tcp", "127.0.0.1:0", "--par", "/nonexistent.par"}, STDERR_FILENO);
-  noModel.ReadToEnd(30.0);
-  EXPECT_EQ(ExitCode(noModel.Wait(30.0)), 1);
-  EXPECT_NE(noModel.Output().find("/nonexistent.par"), std::string::npos);
+  auto noModel = RunToEnd(kSim, {"--tcp", "127.0.0.1:0", "--par", "/nonexistent.par"}, ChildProcess::kStderr);
+  EXPECT_EQ(noModel.first, 1);
+  EXPECT_NE(noModel.second.find("/nonexistent.par"), std::string::npos);
 }
 
 TEST(SimProgram, EndsCleanlyOnSigtermAndSigint) {
@@ -89,9 +90,8 @@ TEST(SimProgram, EndsCleanlyOnSigtermAndSigint) {
     SimProcess sim(kSim, TcpArgs());
     int port = sim.TcpPort();
     ASSERT_GT(port, 0);
-    ASSERT_EQ(sim.Process().Signal(signal), 0);
-    int status = sim.Process().Wait(30.0);
-    EXPECT_EQ(ExitCode(status), 0) << "signal " << signal;
+    sim.Process().Signal(signal);
+    EXPECT_EQ(sim.Process().Wait(kLong), 0) << "signal " << signal;
     Modbus ctx(modbus_new_tcp("127.0.0.1", port));
     EXPECT_EQ(modbus_connect(ctx.get()), -1);  // the port is closed
   }
@@ -102,36 +102,35 @@ TEST(SimPeers, MbpollReadsAndWritesOverTcp) {
   std::string port = std::to_string(sim.TcpPort());
   auto [status, text] = RunToEnd("mbpoll", {"-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-r", "1", "-c", "3",
                                        "127.0.0.1"});
-  EXPECT_EQ(ExitCode(status), 0) << text;
+  EXPECT_EQ(status, 0) << text;
   EXPECT_TRUE(std::regex_search(text, std::regex(R"(\[1\]:\s+400\b)"))) << text;   // UrV 400 V
   EXPECT_TRUE(std::regex_search(text, std::regex(R"(\[3\]:\s+200\b)"))) << text;   // IpA 20.0 A
 
   auto write = RunToEnd("mbpoll", {"-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-r", std::to_string(kRefDig),
                               "127.0.0.1", "12288"});
-  EXPECT_EQ(ExitCode(write.first), 0) << write.second;
+  EXPECT_EQ(write.first, 0) << write.second;
   auto back = RunToEnd("mbpoll", {"-m", "tcp", "-p", port, "-a", "1", "-0", "-1", "-r", std::to_string(kRefDig),
                              "127.0.0.1"});
   EXPECT_TRUE(std::regex_search(back.second, std::regex(R"(\[24\]:\s+12288\b)"))) << back.second;
 }
 
 TEST(SimPeers, MbpollReadsAndWritesOverRtuAt19200EvenParity) {
-  TempDir dir;
-  PtyPair ptys(dir.Path());
-  SimProcess sim(kSim, {"--rtu", ptys.First(), "--baud", "19200", "--parity", "even", "--par", kPar});
-  EXPECT_EQ(sim.Address(), ptys.First());
+  kdtest::SocatPair ptys;
+  SimProcess sim(kSim, {"--rtu", ptys.A(), "--baud", "19200", "--parity", "even", "--par", kPar});
+  EXPECT_EQ(sim.Address(), ptys.A());
   const std::vector<std::string> line{"-m", "rtu", "-b", "19200", "-P", "even", "-a", "1", "-0", "-1"};
   auto args = line;
-  args.insert(args.end(), {"-r", std::to_string(kRefDig), ptys.Second(), "12288"});
+  args.insert(args.end(), {"-r", std::to_string(kRefDig), ptys.B(), "12288"});
   auto write = RunToEnd("mbpoll", args);
-  EXPECT_EQ(ExitCode(write.first), 0) << write.second;
+  EXPECT_EQ(write.first, 0) << write.second;
   args = line;
-  args.insert(args.end(), {"-r", "1", "-c", "2", ptys.Second()});
+  args.insert(args.end(), {"-r", "1", "-c", "2", ptys.B()});
   auto read = RunToEnd("mbpoll", args);
-  EXPECT_EQ(ExitCode(read.first), 0) << read.second;
+  EXPECT_EQ(read.first, 0) << read.second;
   EXPECT_TRUE(std::regex_search(read.second, std::regex(R"(\[1\]:\s+400\b)"))) << read.second;
   EXPECT_TRUE(std::regex_search(read.second, std::regex(R"(\[2\]:\s+100\b)"))) << read.second;
   args = line;
-  args.insert(args.end(), {"-r", std::to_string(kRefDig), ptys.Second()});
+  args.insert(args.end(), {"-r", std::to_string(kRefDig), ptys.B()});
   auto back = RunToEnd("mbpoll", args);
   EXPECT_TRUE(std::regex_search(back.second, std::regex(R"(\[24\]:\s+12288\b)"))) << back.second;
 }
@@ -200,7 +199,7 @@ TEST(SimPeers, OtherSlaveAddressesAndSilentGetNoAnswer) {
 }
 
 TEST(SimPeers, EepromAndSlaveAddressSurviveARestart) {
-  TempDir dir;
+  kdtest::TempDir dir;
   const std::string eeprom = dir.Path() + "/eeprom.ini";
   {
     SimProcess sim(kSim, TcpArgs({"--eeprom", eeprom}));
@@ -209,7 +208,8 @@ TEST(SimPeers, EepromAndSlaveAddressSurviveARestart) {
     EXPECT_EQ(modbus_write_register(ctx.get(), kEeUrV, 420), 1);
     EXPECT_EQ(modbus_write_register(ctx.get(), kEeModBusSlave, 9), 1);
     EXPECT_EQ(Read(ctx.get(), kUrV), 300);  // still slave 1 until the restart
-    EXPECT_EQ(ExitCode(sim.Process().Stop()), 0);
+    sim.Process().Signal(SIGTERM);
+    EXPECT_EQ(sim.Process().Wait(kLong), 0);
   }
   SimProcess sim(kSim, TcpArgs({"--eeprom", eeprom}));
   Modbus ctx = Connect(sim.TcpPort(), 9);
@@ -225,10 +225,9 @@ TEST(SimPeers, FaultsFromTheCommandLineAndTheirClearing) {
   EXPECT_EQ(Read(ctx.get(), kActFault0), 0x20);
   EXPECT_EQ(Read(ctx.get(), kPrevFault0), 0x01);
 
-  ChildProcess unknown(kSim, TcpArgs({"--fault", "Melted"}), STDERR_FILENO);
-  unknown.ReadToEnd(30.0);
-  EXPECT_EQ(ExitCode(unknown.Wait(30.0)), 1);
-  EXPECT_NE(unknown.Output().find("Melted"), std::string::npos);
+  auto unknown = RunToEnd(kSim, TcpArgs({"--fault", "Melted"}), ChildProcess::kStderr);
+  EXPECT_EQ(unknown.first, 1);
+  EXPECT_NE(unknown.second.find("Melted"), std::string::npos);
 }
 
 // The identification answer, read past libmodbus (which cannot frame it).
@@ -257,10 +256,9 @@ TEST(SimPeers, IdentificationAnswersTwelveBytes) {
   const std::vector<uint8_t> twelve(answer.begin() + 6, answer.end());
   EXPECT_EQ(twelve, (std::vector<uint8_t>{1, 0x41, 0, 12, 0x02, 0xDA, 'A', 'B', 0, 110, 0xFF, 0xFF}));
 
-  TempDir dir;
-  PtyPair ptys(dir.Path());
-  SimProcess rtu(kSim, {"--rtu", ptys.First(), "--par", kPar, "--slave", "3"});
-  Modbus line(modbus_new_rtu(ptys.Second().c_str(), 19200, 'E', 8, 1));
+  kdtest::SocatPair ptys;
+  SimProcess rtu(kSim, {"--rtu", ptys.A(), "--par", kPar, "--slave", "3"});
+  Modbus line(modbus_new_rtu(ptys.B().c_str(), 19200, 'E', 8, 1));
   modbus_set_slave(line.get(), 3);
   ASSERT_EQ(modbus_connect(line.get()), 0);
   answer = RawAnswer(line.get(), {3, 0x41}, 12 + 2);

@@ -33,6 +33,7 @@ class ProxyChannel {
     ::close(pair[1]);
     std::string error;
     pid_ = SpawnProgram(executable, {kServeArgument}, {child.get(), {}}, &error);
+    child.reset();  // only the server holds that end now: its exit closes the pair
     if (pid_ < 0)
       throw kd::Exception("TModbusSrv: cannot start '" + executable + "': " + error);
     ProxyMessage hello;

@@ -2,6 +2,7 @@
 // TlaMBDevice: the slave device as the connection worker and the transactions
 // see it. It is the register image of the device (TlaRegDataBuffer) plus the
 // operations they call on it; TlaDeviceSlave (devices library) supplies them.
+#include <atomic>
 #include <cstdint>
 
 #include "ThreadList.h"
@@ -32,9 +33,9 @@ class TlaMBDevice : public TlaRegDataBuffer {
   // The device's transactions; the worker walks it under its lock for the
   // device's part of a pass.
   kd::ThreadList<TlaMBTransaction*>& TransaList() { return transaList_; }
-  TlaMBThread* GetConnOwner() const { return connOwner_; }
+  TlaMBThread* GetConnOwner() const { return connOwner_.load(); }
 
  protected:
   kd::ThreadList<TlaMBTransaction*> transaList_;
-  TlaMBThread* connOwner_ = nullptr;  // not owned
+  std::atomic<TlaMBThread*> connOwner_{nullptr};  // not owned; read by the worker
 };

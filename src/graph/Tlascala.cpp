@@ -1,0 +1,297 @@
+#include "Tlascala.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Formats.h"
+#include "Tladiagram.h"
+
+TlaScala::TlaScala(kd::Component* owner, std::uint8_t align, const std::string& name)
+    : TlaGraphElement(owner, name), align_(align) {
+  GridPen.Set(kd::clWhite, kd::pmCopy, kd::psDot, 1);
+  GridBrush.Set(kd::clBlack, kd::bsClear);
+  TrkArea = DrawArea;
+  TextPen.Set(kd::clWhite, kd::pmCopy, kd::psSolid, 1);
+  TextBrush.Set(kd::clBlack, kd::bsClear);
+  TextFont.Set(kd::clWhite, "Arial Narrow", -10, 0, 0);
+  TitleFont.Set(TitleFont.Color(), "Arial", -10, TitleFont.Style(), 0);
+  Bind(GridPen);
+  Bind(GridBrush);
+  Bind(TextPen);
+  Bind(TextBrush);
+  Bind(TextFont);
+}
+
+TlaScala::~TlaScala() {
+  Detach();
+  std::vector<TlaDiagram*> users;
+  users.swap(users_);
+  for (TlaDiagram* d : users) d->ScaleGone(this);
+}
+
+void TlaScala::AddUser(TlaDiagram* d) {
+  if (std::find(users_.begin(), users_.end(), d) == users_.end()) users_.push_back(d);
+}
+
+void TlaScala::RemoveUser(TlaDiagram* d) { users_.erase(std::remove(users_.begin(), users_.end(), d), users_.end()); }
+
+void TlaScala::SetText(const std::string& text) {
+  if (text == text_) return;
+  text_ = text;
+  Changed();
+}
+
+void TlaScala::SetRange(const TlaRange& r) {
+  if (r == Range) return;
+  Range = r;
+  Changed();
+}
+
+void TlaScala::SetDivStep(double step) {
+  if (step == divStep_) return;
+  divStep_ = step;
+  Changed();
+}
+
+void TlaScala::SetIsDate(bool v) {
+  if (v == isDate_) return;
+  isDate_ = v;
+  Changed();
+}
+
+void TlaScala::SetIsTime(bool v) {
+  if (v == isTime_) return;
+  isTime_ = v;
+  Changed();
+}
+
+double TlaScala::GetPixelsPerUnit() const {
+  const double length = GetRangeLength();
+  if (length == 0) return 1.0;
+  const int pixels = IsHorizontal() ? DrawArea.Width() : DrawArea.Height();
+  return (pixels - 2) / length;
+}
+
+double TlaScala::TickStep(double step, double rangeLength, double ppu, double extent) {
+  // A negative or empty step, or an empty, reversed or unreadable range: no ticks.
+  if (!(step > 0) || !(rangeLength > 0) || !std::isfinite(step) || !std::isfinite(rangeLength) ||
+      !(ppu > 0) || !std::isfinite(ppu))
+    return 0.0;
+  while (rangeLength * 0.5 < step) step *= 0.1;
+  // Never more than one tick per pixel, even for labels that take no room.
+  extent = std::max(extent, 1.0);
+  while (ppu * step < extent) {
+    double s = step * 2;
+    if (ppu * s < extent) s = step * 5;
+    if (ppu * s < extent) s = step * 10;
+    step = s;
+  }
+  return step;
+}
+
+std::vector<double> TlaScala::TickValues(double min, double max, double step, size_t limit) {
+  std::vector<double> ticks;
+  if (!(step > 0)) return ticks;
+  double v = std::floor(min / step) * step + step;
+  while (v <= max && ticks.size() < limit) {
+    ticks.push_back(v);
+    const double next = v + step;
+    if (next == v) break;
+    v = next;
+  }
+  return ticks;
+}
+
+std::string TlaScala::LabelText(double v) const {
+  if (isDate_) return kd::DateToStr(v);
+  if (isTime_) return kd::TimeToStr(v);
+  return kd::FormatFloat(text_, v);
+}
+
+std::string TlaScala::TimeText(double v) const { return kd::TimeToStr(v); }
+
+bool TlaScala::Draw(kd::TCanvas* canvas) {
+  if (!GetVisible() || !canvas) return false;
+  const kd::TRect da = DrawArea;
+  const kd::TRect ta = TrkArea;
+  const int w = da.Width();
+  const int h = da.Height();
+  const double ppu = GetPixelsPerUnit();
+  const double min = Range.min, max = Range.max;
+  const bool horizontal = IsHorizontal();
+
+  std::vector<double> ticks;
+  if (h > 2 && w > 2 && divStep_ != 0 && GetRangeLength() != 0) {
+    const std::string sample = isDate_ ? kd::DateToStr(kd::Date()) : isTime_ ? kd::TimeToStr(kd::Now()) : text_;
+    canvas->Font().Assign(TextFont);  // the room a label takes in its own font
+    const double extent = horizontal ? canvas->TextWidth(sample) : 2.0 * canvas->TextHeight(sample);
+    const double step = TickStep(divStep_, GetRangeLength(), ppu, extent);
+    ticks = TickValues(min, max, step, static_cast<size_t>(horizontal ? w : h) + 2);
+  }
+  if (align_ < 1 || align_ > 4) return true;
+
+  auto d = [&](double v) { return (v - min) * ppu; };
+  auto pos = [&](double v) { return horizontal ? PixelTrunc(ta.left + d(v)) : PixelTrunc(ta.bottom - d(v)); };
+  auto tick = [&](int p) {
+    switch (align_) {
+      case 1: canvas->Line(p, da.bottom - 5, p, da.bottom); break;
+      case 2: canvas->Line(p, da.top + 5, p, da.top); break;
+      case 3: canvas->Line(da.right - 5, p, da.right, p); break;
+      default: canvas->Line(da.left + 5, p, da.left, p); break;
+    }
+  };
+
+  if (LineVisible) {
+    canvas->Pen().Assign(LinePen);
+    canvas->Brush().Assign(LineBrush);
+    tick(horizontal ? ta.right : ta.top);
+    tick(horizontal ? ta.left : ta.bottom);
+    for (double v : ticks) tick(pos(v));
+  }
+  if (GridVisible) {
+    canvas->Pen().Assign(GridPen);
+    canvas->Brush().Assign(GridBrush);
+    for (double v : ticks) {
+      const int p = pos(v);
+      if (horizontal) canvas->Line(p, ta.top, p, ta.bottom);
+      else canvas->Line(ta.left, p, ta.right, p);
+    }
+  }
+  if (TextVisible) {
+    canvas->Pen().Assign(TextPen);
+    canvas->Brush().Assign(TextBrush);
+    canvas->Font().Assign(TextFont);
+    const bool both = isDate_ && isTime_;
+    auto tw = [&](const std::string& s) { return canvas->TextWidth(s); };
+    auto th = [&](const std::string& s) { return canvas->TextHeight(s); };
+
+    const std::string maxText = LabelText(max);
+    int maxY;
+    switch (align_) {
+      case 1: maxY = da.bottom - 5 - th(maxText); canvas->TextOut(da.right - tw(maxText), maxY, maxText); break;
+      case 2: maxY = da.top + 5; canvas->TextOut(da.right - tw(maxText), maxY, maxText); break;
+      case 3: maxY = da.top + th(maxText) / 4; canvas->TextOut(da.right - 6 - tw(maxText), maxY, maxText); break;
+      default: maxY = da.top + th(maxText) / 4; canvas->TextOut(da.left + 7, maxY, maxText); break;
+    }
+    const std::string minText = LabelText(min);
+    if (horizontal) {
+      canvas->TextOut(da.left + 1, maxY, minText);
+    } else {
+      const int t = th(minText);
+      const int y = both ? da.bottom - t - 3 * t / 4 : da.bottom - t;
+      canvas->TextOut(align_ == 3 ? da.right - 6 - tw(minText) : da.left + 7, y, minText);
+    }
+    // Row of the time lines of a horizontal scale.
+    int yt = 0;
+    if (both) {
+      const std::string maxTime = TimeText(max), minTime = TimeText(min);
+      const int t = th(maxTime);
+      yt = align_ == 1 ? maxY - 3 * t / 4 : maxY + 3 * t / 4;
+      if (horizontal) {
+        canvas->TextOut(da.right - tw(maxTime), yt, maxTime);
+        canvas->TextOut(da.left + 1, yt, minTime);
+      } else {
+        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(maxTime) : da.left + 7, da.top + t, maxTime);
+        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(minTime) : da.left + 7, da.bottom - th(minTime), minTime);
+      }
+    }
+    for (double v : ticks) {
+      const std::string s = LabelText(v);
+      if (horizontal) {
+        canvas->TextOut(PixelTrunc(d(v) + (da.left - tw(s) / 2 + 1)), maxY, s);
+        if (both) {
+          const std::string ts = TimeText(v);
+          canvas->TextOut(PixelTrunc(d(v) + (da.left - tw(ts) / 2 + 1)), yt, ts);
+        }
+      } else {
+        const int t = th(s);
+        int y = PixelTrunc((da.bottom - 3 * t / 4) - d(v));
+        if (both) y -= t / 4;
+        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(s) : da.left + 7, y, s);
+        if (both) {
+          const std::string ts = TimeText(v);
+          const int y2 = PixelTrunc((da.bottom - th(ts) / 4) - d(v));
+          canvas->TextOut(align_ == 3 ? da.right - 6 - tw(ts) : da.left + 7, y2, ts);
+        }
+      }
+    }
+  }
+  if (GetTitleVisible()) {
+    canvas->Pen().Assign(TitlePen);
+    canvas->Brush().Assign(TitleBrush);
+    canvas->Font().Assign(TitleFont);
+    const std::string& title = GetTitle();
+    const int tw = canvas->TextWidth(title);
+    const int th = canvas->TextHeight(title);
+    switch (align_) {
+      case 1: canvas->TextOut(da.left + (w - tw) / 2, da.top + 1, title); break;
+      case 2: canvas->TextOut(da.left + (w - tw) / 2, da.bottom - 1 - th, title); break;
+      default: {
+        // Upward text in the same face and height, without other attributes.
+        kd::TFont& f = canvas->Font();
+        f.Set(f.Color(), f.Name(), f.Size(), 0, 900);
+        if (align_ == 3) canvas->TextOut(da.left + 2, da.bottom - (h - tw) / 2, title);
+        else canvas->TextOut(da.right - 2 - th, da.top + (h - tw) / 2, title);
+        f.Assign(TitleFont);
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+std::string TlaScala::GetSetup() const {
+  TlaSetupWriter w("[laScala]");
+  WriteCommonKeys(w);
+  w.Key("Align", SetupIntToStr(align_));
+  w.Key("GridPen", SetupPenToStr(GridPen));
+  w.Key("GridBrush", SetupBrushToStr(GridBrush));
+  w.Key("GridVisible", SetupBoolToStr(GridVisible));
+  w.Key("Text", text_);
+  w.Key("TextPen", SetupPenToStr(TextPen));
+  w.Key("TextBrush", SetupBrushToStr(TextBrush));
+  w.Key("TextFont", SetupFontToStr(TextFont));
+  w.Key("TextVisible", SetupBoolToStr(TextVisible));
+  w.Key("Range", SetupRangeToStr(Range));
+  w.Key("DivStep", SetupFloatToStr(divStep_));
+  w.Key("IsDate", SetupBoolToStr(isDate_));
+  w.Key("IsTime", SetupBoolToStr(isTime_));
+  return w.Finish();
+}
+
+void TlaScala::SetSetup(const std::string& text) {
+  const TlaSetupKeys keys(SplitSetupLines(text));
+  const CommonSetup common(*this, keys);
+  const int align = keys.Int("Align");
+  kd::TPen gridPen, textPen;
+  kd::TBrush gridBrush, textBrush;
+  kd::TFont textFont;
+  keys.ReadPen("GridPen", gridPen);
+  keys.ReadBrush("GridBrush", gridBrush);
+  const bool gridVisible = keys.Bool("GridVisible");
+  const std::string labelFormat = keys.Text("Text");
+  keys.ReadPen("TextPen", textPen);
+  keys.ReadBrush("TextBrush", textBrush);
+  textFont.Set(TextFont.Color(), TextFont.Name(), TextFont.Size(), 0, 0);
+  keys.ReadFont("TextFont", textFont);
+  const bool textVisible = keys.Bool("TextVisible");
+  const TlaRange range = keys.Range("Range");
+  const double divStep = keys.Float("DivStep");
+  const bool isDate = keys.Bool("IsDate"), isTime = keys.Bool("IsTime");
+
+  Silence quiet(*this);
+  common.ApplyTo(*this);
+  align_ = static_cast<std::uint8_t>(align);
+  GridPen.Assign(gridPen);
+  GridBrush.Assign(gridBrush);
+  GridVisible = gridVisible;
+  text_ = labelFormat;
+  TextPen.Assign(textPen);
+  TextBrush.Assign(textBrush);
+  TextFont.Assign(textFont);
+  TextVisible = textVisible;
+  Range = range;
+  divStep_ = divStep;
+  isDate_ = isDate;
+  isTime_ = isTime;
+}

@@ -47,6 +47,7 @@ class TlaMBSimpleTransa : public TlaMBTransaction {
   TlaTransaEvent OnError;
 
  protected:
+  friend class TlaMBChainedTransa;  // rebinds its pieces
   std::uint16_t Address = 0;
   std::uint16_t Count = 1;
   std::unique_ptr<TlaThreadBuffer> Buffer;
@@ -59,8 +60,9 @@ class TlaMBReadHoldRegisters : public TlaMBSimpleTransa {
                          std::unique_ptr<TlaThreadBuffer> buffer, int period);
   ~TlaMBReadHoldRegisters() override;
 
-  // Function 3; the answer's byte count must equal the buffer size (-2),
-  // no buffer: -3. The buffer is compared (DataChanged) and then written.
+  // Function 3; no buffer: -3 (nothing sent); the answer's byte count must
+  // equal the buffer size (-2, buffer untouched). The buffer is compared
+  // (DataChanged) and then written, each under the image lock.
   std::int32_t Execute(TModbusSrv& server) override;
   void Notify() override;  // OnDone gets DataChanged (1 or 0)
   void UpdateName() override;  // "ReadHold[slave:address:count]"

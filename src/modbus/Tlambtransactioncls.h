@@ -106,7 +106,7 @@ class TlaMBTransaction {
   TlaMBThread* GetOwnerThread() const { return ownerThread_.load(); }
   TlaMBDevice* GetOwnerDevice() const { return ownerDevice_.load(); }
 
-  // Any thread: post to the own window.
+  // Any thread: post to the own window (nothing when no main loop is installed).
   void PostDone();                  // WM_USER+1 (0, 0)
   void PostProgress(int a, int b);  // WM_USER+2 (a, b)
   void PostCancel();                // WM_USER+3 (0, 0)
@@ -152,8 +152,10 @@ class TlaMBTransaction {
   std::vector<std::uint8_t> BytesRead;
 
  private:
+  void Post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
   void WindowProc(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
 
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // main thread: false once destroyed
   std::unique_ptr<kd::MessageWindow> handle_;
   std::atomic<int> countdown_{0};
   std::atomic<int> period_{0};

@@ -1,0 +1,341 @@
+#include "Tlambsimpletransacls.h"
+
+#include <cstring>
+#include <optional>
+
+#include "Formats.h"
+#include "ModbusSrv.h"
+#include "Tlambdevice.h"
+
+namespace {
+
+std::uint8_t Hi(std::uint16_t w) { return static_cast<std::uint8_t>(w >> 8); }
+std::uint8_t Lo(std::uint16_t w) { return static_cast<std::uint8_t>(w & 0xFF); }
+
+std::uint16_t Word(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TlaMBSimpleTransa
+
+TlaMBSimpleTransa::TlaMBSimpleTransa(TlaMBDevice* owner, std::uint16_t address, std::uint16_t count)
+    : TlaMBTransaction(owner) {
+  SetRange(address, count);
+}
+
+TlaMBSimpleTransa::TlaMBSimpleTransa(std::uint8_t slaveAddress, std::uint16_t address, std::uint16_t count,
+                                     std::unique_ptr<TlaThreadBuffer> buffer, int period)
+    : TlaMBTransaction(slaveAddress, period) {
+  // The range is kept even without a buffer, so that the name tells it.
+  Address = address;
+  Count = count == 0 ? 1 : count;
+  Buffer = std::move(buffer);
+}
+
+TlaMBSimpleTransa::~TlaMBSimpleTransa() { LeaveOwner(); }
+
+void TlaMBSimpleTransa::SetRange(std::uint16_t address, std::uint16_t count,
+                                 std::unique_ptr<TlaThreadBuffer> buffer) {
+  if (count == 0) count = 1;
+  TlaMBDevice* device = GetOwnerDevice();
+  if (!buffer && !device) return;
+  // Not while the owner's pass may be running this transaction.
+  std::optional<kd::ThreadList<TlaMBTransaction*>::Locked> pass;
+  if (device) pass.emplace(device->TransaList());
+  if (!buffer) buffer = device->BufferSegment(address, count);
+  Address = address;
+  Count = count;
+  Buffer = std::move(buffer);
+}
+
+void TlaMBSimpleTransa::OwnerChanged() {
+  if (GetOwnerDevice()) SetRange(Address, Count);
+}
+
+void TlaMBSimpleTransa::Notify() {
+  const std::int32_t r = GetLastResult();
+  if (r != kMBSuccess) {
+    if (OnError) OnError(this, r);
+  } else if (OnDone) {
+    OnDone(this, 0);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Register transactions
+
+TlaMBReadHoldRegisters::TlaMBReadHoldRegisters(TlaMBDevice* owner, std::uint16_t address, std::uint16_t count)
+    : TlaMBSimpleTransa(owner, address, count) {
+  UpdateName();
+}
+
+TlaMBReadHoldRegisters::TlaMBReadHoldRegisters(std::uint8_t slaveAddress, std::uint16_t address,
+                                               std::uint16_t count, std::unique_ptr<TlaThreadBuffer> buffer,
+                                               int period)
+    : TlaMBSimpleTransa(slaveAddress, address, count, std::move(buffer), period) {
+  UpdateName();
+}
+
+TlaMBReadHoldRegisters::~TlaMBReadHoldRegisters() { LeaveOwner(); }
+
+std::int32_t TlaMBReadHoldRegisters::Execute(TModbusSrv& server) {
+  // Without a destination no request is sent.
+  if (!Buffer) return kMBNoData;
+  BuildReadHoldRegisters(Address, Count);
+  const std::int32_t r = TxRx(server);
+  if (r != kMBSuccess) return r;
+  const auto size = static_cast<std::size_t>(Buffer->Size());
+  if (Response.size() < 3 || Response[2] != size || Response.size() != size + 3) return kMBAnswerSize;
+  const std::uint8_t* data = Response.data() + 3;
+  bool changed = false;
+  {
+    TlaThreadBuffer::ReadAccess image(*Buffer);
+    changed = size != 0 && std::memcmp(image.Data(), data, size) != 0;
+  }
+  {
+    TlaThreadBuffer::WriteAccess image(*Buffer);
+    if (size) std::memcpy(image.Data(), data, size);
+  }
+  dataChanged_ = changed;
+  return kMBSuccess;
+}
+
+void TlaMBReadHoldRegisters::Notify() {
+  const std::int32_t r = GetLastResult();
+  if (r != kMBSuccess) {
+    if (OnError) OnError(this, r);
+  } else if (OnDone) {
+    OnDone(this, GetDataChanged() ? 1 : 0);
+  }
+}
+
+void TlaMBReadHoldRegisters::UpdateName() {
+  Name = kd::Sprintf("ReadHold[%d:%d:%d]", SlaveAddress.load(), Address, Count);
+}
+
+TlaMBWriteSingleRegister::TlaMBWriteSingleRegister(TlaMBDevice* owner, std::uint16_t address)
+    : TlaMBSimpleTransa(owner, address, 1) {
+  UpdateName();
+}
+
+TlaMBWriteSingleRegister::~TlaMBWriteSingleRegister() { LeaveOwner(); }
+
+std::int32_t TlaMBWriteSingleRegister::Execute(TModbusSrv& server) {
+  if (!Buffer) return kMBNoData;
+  std::vector<std::uint8_t> q{SlaveAddress.load(), 0x06, Hi(Address), Lo(Address)};
+  {
+    TlaThreadBuffer::ReadAccess image(*Buffer);
+    q.insert(q.end(), image.Data(), image.Data() + Buffer->Size());
+  }
+  SetQuery(std::move(q));
+  return TxRx(server);
+}
+
+void TlaMBWriteSingleRegister::UpdateName() {
+  Name = kd::Sprintf("WriteSingle[%d:%d]", SlaveAddress.load(), Address);
+}
+
+TlaMBWriteMultRegisters::TlaMBWriteMultRegisters(std::uint8_t slaveAddress, std::uint16_t address,
+                                                 std::uint16_t count, std::unique_ptr<TlaThreadBuffer> buffer,
+                                                 int period)
+    : TlaMBSimpleTransa(slaveAddress, address, count, std::move(buffer), period) {
+  UpdateName();
+}
+
+TlaMBWriteMultRegisters::~TlaMBWriteMultRegisters() { LeaveOwner(); }
+
+std::int32_t TlaMBWriteMultRegisters::Execute(TModbusSrv& server) {
+  if (!Buffer) return kMBNoData;
+  {
+    TlaThreadBuffer::ReadAccess image(*Buffer);
+    BuildWriteMultRegisters(Address, Count, image.Data(), Buffer->Size());
+  }
+  return TxRx(server);
+}
+
+void TlaMBWriteMultRegisters::UpdateName() {
+  Name = kd::Sprintf("WriteMult[%d:%d:%d]", SlaveAddress.load(), Address, Count);
+}
+
+// ---------------------------------------------------------------------------
+// Answers of the device functions
+
+std::int32_t TakeIdentification(const std::vector<std::uint8_t>& answer, TlaVersionRecord& record) {
+  if (answer.size() != 12) return kMBAnswerSize;
+  record.KDPNumber = Word(answer, 2);
+  record.KDNumber = Word(answer, 4);
+  record.ModelLetters = Word(answer, 6);
+  record.SetVersionNumber(Word(answer, 8));
+  record.VersionLetters = Word(answer, 10);
+  return kMBSuccess;
+}
+
+std::int32_t TakeDataModelInfo(const std::vector<std::uint8_t>& answer, TlaMBDataModelInfo& info) {
+  if (answer.size() != 6) return kMBAnswerSize;
+  info.First = Word(answer, 2);
+  info.Count = Word(answer, 4);
+  return kMBSuccess;
+}
+
+std::int32_t TakeDataModelEntry(const std::vector<std::uint8_t>& answer, TlaMBDataModelEntry& entry) {
+  if (answer.size() != 6) return kMBAnswerSize;
+  entry.Word1 = Word(answer, 2);
+  entry.Word2 = Word(answer, 4);
+  return kMBSuccess;
+}
+
+// ---------------------------------------------------------------------------
+// TlaMBDeviceVersion
+
+TlaMBDeviceVersion::TlaMBDeviceVersion(TlaMBDevice* owner, int period) : TlaMBTransaction(owner) {
+  if (period != 0) SetPeriod(period);
+  UpdateName();
+}
+
+TlaMBDeviceVersion::~TlaMBDeviceVersion() { LeaveOwner(); }
+
+std::int32_t TlaMBDeviceVersion::Execute(TModbusSrv& server) {
+  valid_ = false;
+  BuildDeviceIdentification();
+  std::int32_t r = TxRx(server);
+  if (r == kMBSuccess) {
+    TlaVersionRecord record = GetVersion();
+    r = TakeIdentification(Response, record);
+    if (r == kMBSuccess) {
+      std::lock_guard lock(lock_);
+      version_ = record;
+    }
+  }
+  valid_ = r == kMBSuccess;
+  return r;
+}
+
+void TlaMBDeviceVersion::Notify() {
+  const std::int32_t r = GetLastResult();
+  if (r != kMBSuccess) {
+    if (OnError) OnError(this, r);
+  } else if (OnDone) {
+    OnDone(this, 0);
+  }
+}
+
+void TlaMBDeviceVersion::OwnerChanged() { valid_ = false; }
+
+void TlaMBDeviceVersion::UpdateName() { Name = kd::Sprintf("DeviceInfo[%d]", SlaveAddress.load()); }
+
+TlaVersionRecord TlaMBDeviceVersion::GetVersion() const {
+  std::lock_guard lock(lock_);
+  return version_;
+}
+
+std::string TlaMBDeviceVersion::GetFullString() const { return GetVersion().GetFullString(); }
+std::string TlaMBDeviceVersion::GetModelString() const { return GetVersion().GetModelString(); }
+std::string TlaMBDeviceVersion::GetVersionString() const { return GetVersion().GetVersionString(true); }
+
+// ---------------------------------------------------------------------------
+// TlaMBDataModelScan
+
+TlaMBDataModelScan::TlaMBDataModelScan(TlaMBDevice* owner, int period) : TlaMBTransaction(owner) {
+  if (period != 0) SetPeriod(period);
+  DisableOnSuccess = true;
+  UpdateName();
+}
+
+TlaMBDataModelScan::~TlaMBDataModelScan() { LeaveOwner(); }
+
+void TlaMBDataModelScan::Start(int level) {
+  DisableOnError = level >= 2;
+  requestedLevel_ = static_cast<std::int8_t>(level);
+  SetActive(true);
+}
+
+void TlaMBDataModelScan::LowerLevel(int level) {
+  if (requestedLevel_.load() != 0 || level >= reachedLevel_.load()) return;
+  reachedLevel_ = static_cast<std::int8_t>(level);
+  entriesRead_ = 0;
+  std::lock_guard lock(lock_);
+  entries_.clear();
+}
+
+std::int32_t TlaMBDataModelScan::Execute(TModbusSrv& server) {
+  const int requested = requestedLevel_.load();
+  reachedLevel_ = 0;
+  std::int32_t r = kMBSuccess;
+  if (requested >= 1) {
+    BuildDeviceIdentification();
+    r = TxRx(server);
+    if (r == kMBSuccess) {
+      TlaVersionRecord record = GetVersion();
+      r = TakeIdentification(Response, record);
+      if (r == kMBSuccess) {
+        std::lock_guard lock(lock_);
+        version_ = record;
+      }
+    }
+    if (r == kMBSuccess) reachedLevel_ = 1;
+  }
+  if (r == kMBSuccess && requested >= 2) {
+    BuildDataModelInfo();
+    r = TxRx(server);
+    TlaMBDataModelInfo info = GetInfo();
+    if (r == kMBSuccess) r = TakeDataModelInfo(Response, info);
+    if (r == kMBSuccess) {
+      std::lock_guard lock(lock_);
+      info_ = info;
+      reachedLevel_ = 2;
+    }
+  }
+  const std::uint16_t count = GetInfo().Count;
+  if (r == kMBSuccess && requested >= 3 && count > 0) {
+    {
+      std::lock_guard lock(lock_);
+      entries_.assign(count, TlaMBDataModelEntry{});
+    }
+    entriesRead_ = 0;
+    for (std::uint16_t index = 0; entriesRead_.load() < count && r == kMBSuccess; ++index) {
+      BuildDataModelEntry(index);
+      r = TxRx(server);
+      TlaMBDataModelEntry entry;
+      if (r == kMBSuccess) r = TakeDataModelEntry(Response, entry);
+      if (r == kMBSuccess) {
+        std::lock_guard lock(lock_);
+        entries_[index] = entry;
+      }
+      PostProgress(index + 1, count);
+      entriesRead_ = static_cast<std::uint16_t>(entriesRead_.load() + 1);
+    }
+    if (r == kMBSuccess && entriesRead_.load() == count) reachedLevel_ = 3;
+  }
+  requestedLevel_ = 0;
+  return r;
+}
+
+void TlaMBDataModelScan::Notify() {
+  if (OnDone) OnDone(this, GetLastResult());
+}
+
+void TlaMBDataModelScan::Progress(int position, int total) {
+  if (OnProgress) OnProgress(this, position, total);
+}
+
+void TlaMBDataModelScan::OwnerChanged() { LowerLevel(0); }
+
+void TlaMBDataModelScan::UpdateName() { Name = kd::Sprintf("DataModelScan[%d]", SlaveAddress.load()); }
+
+TlaVersionRecord TlaMBDataModelScan::GetVersion() const {
+  std::lock_guard lock(lock_);
+  return version_;
+}
+
+TlaMBDataModelInfo TlaMBDataModelScan::GetInfo() const {
+  std::lock_guard lock(lock_);
+  return info_;
+}
+
+std::vector<TlaMBDataModelEntry> TlaMBDataModelScan::GetEntries() const {
+  std::lock_guard lock(lock_);
+  return entries_;
+}

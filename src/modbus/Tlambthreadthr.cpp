@@ -212,6 +212,8 @@ bool TlaMBThread::RunItem(TlaMBTransaction& transa) {
   }
   // Last, so that Notify sees the transaction as this run left it.
   transa.PostDone();
+  // A main thread waiting for this run (a synchronous register access) looks again.
+  kd::MainThread::Wake();
   return timedOut;
 }
 

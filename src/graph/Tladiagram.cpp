@@ -36,6 +36,8 @@ TlaDiagram::TlaDiagram(TlaGraph* graph, const std::string& name)
 
 TlaDiagram::~TlaDiagram() {
   destroying_ = true;
+  // Out of the list first, so that no repaint reaches a diagram half gone.
+  graph_->DeleteDiagram(this);
   selElement_ = nullptr;
   delete legenda_;
   for (TlaScala** slot : {&scalaX_, &scalaY_}) {
@@ -46,7 +48,6 @@ TlaDiagram::~TlaDiagram() {
   while (!traces_.empty()) delete traces_.back();
   while (!markers_.empty()) delete markers_.back();
   DestroyComponents();  // elements that were never attached or were taken out
-  graph_->DeleteDiagram(this);
 }
 
 void TlaDiagram::Changed() {
@@ -322,7 +323,7 @@ TlaRange TlaDiagram::GetAutoRangeX() const { return AutoRange(true); }
 TlaRange TlaDiagram::GetAutoRangeY() const { return AutoRange(false); }
 
 bool TlaDiagram::Draw(kd::TCanvas* canvas) {
-  if (!visible_ || !canvas || !scalaX_ || !scalaY_) return false;
+  if (destroying_ || !visible_ || !canvas || !scalaX_ || !scalaY_) return false;
   Layout(canvas);
   TlaScala* x = scalaX_;
   TlaScala* y = scalaY_;

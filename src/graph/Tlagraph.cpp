@@ -62,6 +62,8 @@ void TlaGraph::Repaint() {
 
 int TlaGraph::AddDiagram(TlaDiagram* diagram) {
   if (!diagram) return -2;
+  // A diagram of another graph would stay listed here after its destruction.
+  if (diagram->OwnerGraph() != this) return -1;
   const bool taken = GetDiagram(diagram->GetTitle()) != nullptr;
   diagrams_.push_back(diagram);
   RefreshQuery();
@@ -69,9 +71,10 @@ int TlaGraph::AddDiagram(TlaDiagram* diagram) {
 }
 
 void TlaGraph::DeleteDiagram(TlaDiagram* diagram) {
-  auto it = std::find(diagrams_.begin(), diagrams_.end(), diagram);
+  // Every entry: a diagram appended twice must not stay listed once.
+  auto it = std::remove(diagrams_.begin(), diagrams_.end(), diagram);
   if (it == diagrams_.end()) return;
-  diagrams_.erase(it);
+  diagrams_.erase(it, diagrams_.end());
   if (selectedDgr_ == diagram) {
     selectedDgr_ = nullptr;
     diagram->SetSelected(false);

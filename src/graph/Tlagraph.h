@@ -35,7 +35,8 @@ class TlaGraph : public kd::Component {
   void RefreshQuery();
   void Repaint();
 
-  // -2 for null; else appended in any case: -3 when the title was in use, 0.
+  // -2 for null, -1 for a diagram of another graph; else appended in any
+  // case: -3 when the title was in use, 0.
   int AddDiagram(TlaDiagram* diagram);
   void DeleteDiagram(TlaDiagram* diagram);  // leaves the list (not destroyed)
   TlaDiagram* CreateNewDiagram(const std::string& name);  // null when the title is in use

@@ -1,5 +1,6 @@
 // Graph and diagram: ownership, hit tests, selection, layout, mapping and the
 // change notification chain.
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -78,8 +79,17 @@ TEST(Graph, DiagramListAndNames) {
   EXPECT_EQ(g.GetDiagram(-1), nullptr);
   EXPECT_EQ(g.AddDiagram(twin), -3);  // appended once more all the same
   EXPECT_EQ(g.GetDgrCount(), 3);
-  g.DeleteDiagram(twin);  // removes the first entry only
-  EXPECT_EQ(g.GetDgrCount(), 2);
+  g.DeleteDiagram(twin);  // every entry goes
+  EXPECT_EQ(g.GetDgrCount(), 1);
+  g.AddDiagram(twin);
+  g.AddDiagram(twin);
+  delete twin;  // leaves no entry behind (ASan would see the graph's destructor use it)
+  EXPECT_EQ(g.GetDgrCount(), 1);
+
+  TlaGraph other;
+  TlaDiagram* foreign = other.CreateNewDiagram("F");
+  EXPECT_EQ(g.AddDiagram(foreign), -1);
+  EXPECT_EQ(g.GetDgrCount(), 1);
 }
 
 TEST(Graph, BringToFrontChangesDrawingOrder) {
@@ -445,4 +455,20 @@ TEST(Diagram, ClickSelectsTraceCursorAndMarker) {
   d->SelectElement(m);
   delete m;
   EXPECT_EQ(d->GetSelElement(), nullptr);
+}
+
+TEST(Graph, SavesBitmapAsBmpOrPng) {
+  TlaGraph g;
+  g.SetWidth(64);
+  g.SetHeight(32);
+  g.Repaint();
+  for (const char* name : {"graph_save.bmp", "graph_save.png"}) {
+    const std::string file = std::string(KD_GRAPH_OUTPUT_DIR) + "/" + name;
+    g.SaveToFile(file);
+    const QImage back(QString::fromStdString(file));
+    ASSERT_FALSE(back.isNull()) << name;
+    EXPECT_EQ(back.size(), QSize(64, 32));
+    EXPECT_EQ(back.pixel(10, 10) & 0xFFFFFFu, 0xF0F0F0u);
+  }
+  EXPECT_THROW(g.SaveToFile(std::string(KD_GRAPH_OUTPUT_DIR) + "/no/such/folder/x.bmp"), kd::Exception);
 }

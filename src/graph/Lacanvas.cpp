@@ -265,8 +265,10 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (n < 2 || pen_.Mode() == pmNop) return;
   QPainter* p = Painter();
   if (!p) return;
-  static_assert(sizeof(TPoint) == sizeof(QPoint));
-  const auto* q = reinterpret_cast<const QPoint*>(points.data());
+  std::vector<QPoint> qpoints;
+  qpoints.reserve(n);
+  for (const TPoint& pt : points) qpoints.emplace_back(pt.x, pt.y);
+  const QPoint* q = qpoints.data();
   if (pen_.Width() > 1) {
     UseCap(Qt::FlatCap);
     p->drawPolyline(q, static_cast<int>(n));

@@ -439,15 +439,8 @@ void TlaDiagram::SelectAtPos(const kd::TPoint& pt) {
 
 bool TlaDiagram::CoordAtPos(const kd::TPoint& pt, Tla2DPoint* out) const {
   if (!scalaX_ || !scalaY_ || !out) return false;
-  const kd::TRect& p = trkArea_;
-  // World units per pixel, as the traces and markers are drawn.
-  const int w = p.right - p.left;
-  const int h = p.bottom - p.top;
-  const double ux = w != 0 ? scalaX_->GetRangeLength() / w : 0.0;
-  const double uy = h != 0 ? scalaY_->GetRangeLength() / h : 0.0;
-  out->x = (pt.x - p.left) * ux + scalaX_->Range.min;
-  out->y = (p.bottom - pt.y) * uy + scalaY_->Range.min;
-  return PtInsideRect(pt, p);
+  *out = PixelToWorld(trkArea_, *scalaX_, *scalaY_, pt);
+  return PtInsideRect(pt, trkArea_);
 }
 
 // ---------------------------------------------------------------------------

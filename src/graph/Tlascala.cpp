@@ -102,6 +102,14 @@ std::vector<double> TlaScala::TickValues(double min, double max, double step, si
   return ticks;
 }
 
+Tla2DPoint PixelToWorld(const kd::TRect& plot, const TlaScala& x, const TlaScala& y, const kd::TPoint& pt) {
+  const int w = plot.right - plot.left;
+  const int h = plot.bottom - plot.top;
+  const double ux = w != 0 ? x.GetRangeLength() / w : 0.0;
+  const double uy = h != 0 ? y.GetRangeLength() / h : 0.0;
+  return {(pt.x - plot.left) * ux + x.Range.min, (plot.bottom - pt.y) * uy + y.Range.min};
+}
+
 std::string TlaScala::LabelText(double v) const {
   if (isDate_) return kd::DateToStr(v);
   if (isTime_) return kd::TimeToStr(v);

@@ -69,3 +69,7 @@ class TlaScala : public TlaGraphElement {
   bool isTime_ = false;
   std::vector<TlaDiagram*> users_;  // diagrams other than the owner holding it
 };
+
+// World point of a pixel of a plot rectangle, with the scale of the traces
+// drawn there (one pixel is the range length over the rectangle's width).
+Tla2DPoint PixelToWorld(const kd::TRect& plot, const TlaScala& x, const TlaScala& y, const kd::TPoint& pt);

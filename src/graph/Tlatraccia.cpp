@@ -74,13 +74,7 @@ void TlaTraccia::SetCursor(bool on) {
 void TlaTraccia::SetCursorAt(const TlaScala* x, const TlaScala* y, const kd::TPoint& pt) {
   if (!x || !y) return;
   if (!cursorPoint_) cursorPoint_ = std::make_unique<Tla2DPoint>(0.0, 0.0);
-  // World units per pixel, as the samples are drawn.
-  const int w = DrawArea.right - DrawArea.left;
-  const int h = DrawArea.bottom - DrawArea.top;
-  const double ux = w != 0 ? x->GetRangeLength() / w : 0.0;
-  const double uy = h != 0 ? y->GetRangeLength() / h : 0.0;
-  cursorPoint_->x = (pt.x - DrawArea.left) * ux + x->Range.min;
-  cursorPoint_->y = (DrawArea.bottom - pt.y) * uy + y->Range.min;
+  *cursorPoint_ = PixelToWorld(DrawArea, *x, *y, pt);
 }
 
 namespace {

@@ -21,14 +21,14 @@ inline std::string Numbered(const char* prefix, int i) {
   return s;
 }
 
-struct TraceSpec {
+struct TraceRow {
   int diagram;
   const char* name;
   kd::TColor color;
   int width, style;
   kd::TColor brush;
 };
-struct MarkerSpec {
+struct MarkerRow {
   int diagram;
   const char* name;
   const char* text;
@@ -36,14 +36,14 @@ struct MarkerSpec {
   int style, mrkType;
 };
 
-inline const TraceSpec kTraces[] = {
+inline const TraceRow kTraces[] = {
     {0, "Armature", 0xFF0000, 1, 1, 0xC0C0C0}, {0, "Reference", 0x008000, 1, 0, 0x008000},
     {0, "Feedback", 0xFF00FF, 1, 0, 0xFF00FF}, {1, "IAct", 0x00FF00, 2, 0, 0xC0C0C0},
     {1, "INomPos", 0xFF0000, 1, 2, 0xC0C0C0},  {1, "INomNeg", 0xFF0000, 1, 2, 0xC0C0C0},
     {1, "IRef", 0x008000, 1, 0, 0x008000},     {2, "Volt", 0x0000FF, 2, 0, 0xC0C0C0},
     {3, "Volt", 0xFF00FF, 2, 0, 0xC0C0C0},
 };
-inline const MarkerSpec kMarkers[] = {
+inline const MarkerRow kMarkers[] = {
     {0, "Armature", "000.0", 0xFF0000, 2, 3}, {0, "Rf", "000.0", 0x008000, 0, 3},
     {0, "Fb", "000.0", 0xFF00FF, 0, 3},       {1, "IAct", "00.0", 0x00FF00, 2, 3},
     {1, "IMaxPos", "00.0", 0x0000FF, 1, 1},   {1, "IMaxNeg", "00.0", 0x0000FF, 1, 2},
@@ -52,7 +52,7 @@ inline const MarkerSpec kMarkers[] = {
     {3, "Act", "000.0", 0xFF00FF, 2, 3},
 };
 
-struct DiagramSpec {
+struct DiagramRow {
   const char* title;
   kd::TColor back;
   const char* yTitle;
@@ -60,7 +60,7 @@ struct DiagramSpec {
   const char* yFormat;
   const char* legend;
 };
-inline const DiagramSpec kDiagrams[4] = {
+inline const DiagramRow kDiagrams[4] = {
     {"Speed(Act,Rf,Fb [%])", 0xFDCBAC, "[%]", 130, 10, "000.0", "Speed"},
     {"Current", 0xFDB386, "[A]", 20, 5, "00.0", "Current"},
     {"Voltage(Armature)", 0xFB7C31, "[V]", 700, 100, "000.0", nullptr},
@@ -72,12 +72,12 @@ inline const double kT0 = kd::EncodeDate(2024, 3, 1) + kd::EncodeTime(12, 0, 0, 
 
 class ScopeGraph {
  public:
-  // extraTraces pads every diagram up to that many traces (benchmarks).
+  // tracesPerDiagram pads every diagram up to that many traces (benchmarks).
   ScopeGraph(int width, int height, int tracesPerDiagram = 0) {
     graph.SetWidth(width);
     graph.SetHeight(height);
     for (int i = 0; i < 4; ++i) {
-      const DiagramSpec& s = kDiagrams[i];
+      const DiagramRow& s = kDiagrams[i];
       TlaDiagram* d = graph.CreateNewDiagram(s.title);
       dgr[i] = d;
       d->SetVisible(true);
@@ -106,13 +106,13 @@ class ScopeGraph {
       y->SetDivStep(s.yStep);
       y->SetText(s.yFormat);
     }
-    for (const TraceSpec& t : kTraces) {
+    for (const TraceRow& t : kTraces) {
       TlaTraccia* tr = dgr[t.diagram]->CreateNewTraccia(t.name);
       tr->LinePen.Set(t.color, kd::pmCopy, t.style, t.width);
       tr->LineBrush.SetColor(t.brush);
       tr->SetTrkType(1);
     }
-    for (const MarkerSpec& m : kMarkers) {
+    for (const MarkerRow& m : kMarkers) {
       TlaMarker* mk = dgr[m.diagram]->CreateNewMarker(m.name);
       mk->SetPoint({0, 0});
       mk->SetDotted(0);

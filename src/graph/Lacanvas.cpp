@@ -370,7 +370,7 @@ int TCanvas::TextWidth(const std::string& text) {
   return Metrics().horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-int TCanvas::TextHeight(const std::string&) { return Metrics().height(); }
+int TCanvas::TextHeight(const std::string& text) { return text.empty() ? 0 : Metrics().height(); }
 
 void TCanvas::SetClipRect(const TRect& r) {
   clipOn_ = true;

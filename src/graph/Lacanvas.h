@@ -152,7 +152,7 @@ class TCanvas {
   // fonts); a brush that is not clear fills the text cell first.
   void TextOut(int x, int y, const std::string& text);
   int TextWidth(const std::string& text);
-  int TextHeight(const std::string& text);
+  int TextHeight(const std::string& text);  // 0 for the empty text
 
   void SetClipRect(const TRect& r);  // right and bottom excluded
   void RemoveClip();

@@ -430,3 +430,30 @@ TEST(Marker, OutsideTheRangesDrawsNothing) {
   EXPECT_EQ(bmp.Image(), before);
   EXPECT_FALSE(m->HitTest({50, 50}));
 }
+
+TEST(Marker, DateAndTimeLabelHasTwoLines) {
+  Small s;
+  TlaMarker* m = s.d->CreateNewMarker("m");
+  m->SetOrType(laOrVertical);
+  TlaScala x(s.d, 2, "x"), y(s.d, 4, "y");
+  const double noon = kd::EncodeDate(2024, 3, 1) + 0.5;
+  x.Range = {noon - 1, noon + 1};
+  y.Range = {0, 10};
+  x.DrawArea = {9, 0, 111, 10};
+  y.DrawArea = {0, 9, 10, 111};
+  m->DrawArea = {10, 10, 110, 110};
+  m->SetPoint({noon, 5});
+  kd::TBitmap bmp(200, 200);
+  kd::TCanvas& c = bmp.Canvas();
+  c.Font().Assign(m->TextFont);
+  const int th = c.TextHeight("0");
+
+  x.SetIsTime(true);
+  m->Draw(&c, &x, &y);
+  EXPECT_EQ(m->GetXTextArea().bottom - m->GetXTextArea().top, th);
+  x.SetIsDate(true);
+  m->Draw(&c, &x, &y);
+  EXPECT_EQ(m->GetXTextArea().bottom - m->GetXTextArea().top, th + 3 * (th / 4));
+  c.Font().Assign(m->TextFont);
+  EXPECT_GE(m->GetXTextArea().right - m->GetXTextArea().left, c.TextWidth("01/03/2024"));
+}

@@ -1,0 +1,12 @@
+#include "Apptext.h"
+
+#include <QStringDecoder>
+
+QString ToQString(const std::string& text) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString s = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+  if (!utf8.hasError()) return s;
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromQString(const QString& text) { return text.toStdString(); }

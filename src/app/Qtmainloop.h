@@ -1,0 +1,36 @@
+#pragma once
+// The Qt main loop behind kd::MainThread: closures posted from any thread run
+// on the main thread as events of one receiver object, in posting order.
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "MainThread.h"
+
+class QObject;
+
+class TQtMainLoop : public kd::MainLoop {
+ public:
+  TQtMainLoop();  // main thread, once the QApplication exists
+  ~TQtMainLoop() override;
+  void Post(std::function<void()> task) override;
+  // Main thread: drops what is queued and every later post.
+  void Detach();
+
+ private:
+  std::mutex mutex_;
+  QObject* receiver_;  // owned; deleted by Detach, on the main thread
+};
+
+// Installs a TQtMainLoop as the main loop for its lifetime (the program and
+// the window tests).
+class TQtMainThread {
+ public:
+  TQtMainThread();
+  ~TQtMainThread();
+  TQtMainThread(const TQtMainThread&) = delete;
+  TQtMainThread& operator=(const TQtMainThread&) = delete;
+
+ private:
+  std::shared_ptr<TQtMainLoop> loop_;
+};

@@ -1,0 +1,28 @@
+#include "Startup.h"
+
+#include <QLocale>
+#include <clocale>
+
+#include "Dlgtcp.h"
+#include "Formats.h"
+#include "Modulenetwork.h"
+#include "Winabout.h"
+#include "Winmain.h"
+
+void SetRegionalFormats() {
+  std::setlocale(LC_NUMERIC, "C");
+  QLocale::setDefault(QLocale::c());
+  kd::FormatSettings settings = kd::GetFormatSettings();
+  settings.ThousandSeparator = '\'';
+  settings.DecimalSeparator = '.';
+  settings.DateSeparator = '/';
+  kd::SetFormatSettings(settings);
+}
+
+TProgramForms::TProgramForms()
+    : mainForm_(std::make_unique<TMainForm>()),
+      network_(std::make_unique<TNetwork>()),
+      aboutForm_(std::make_unique<TAboutForm>()),
+      tcpForm_(std::make_unique<TTCPForm>()) {}
+
+TProgramForms::~TProgramForms() = default;

@@ -1,0 +1,95 @@
+#pragma once
+// Window tests of the operator program: the Qt event loop pumped with its
+// idle-time updates, scripted answers to modal dialogs, a working directory
+// and configuration folder of the run's own, and the drive simulator on a
+// pseudo terminal behind COM1.
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimProcess.h"
+#include "TestSupport.h"
+
+class QWidget;
+class TProgramForms;
+
+namespace apptest {
+
+using namespace std::chrono_literals;
+
+// Pumps the event loop, waiting for events like the program's own loop (so
+// the idle-time action updates run), until pred() holds or timeout passes.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 20s);
+// Lets the loop go idle a few times (posted events done, updates run).
+void Idle();
+
+// Answers the modal dialogs that open, one handler each, in order.
+class ModalScript {
+ public:
+  using Handler = std::function<void(QWidget* dialog)>;
+  explicit ModalScript(std::vector<Handler> handlers);
+  ~ModalScript();
+  ModalScript(const ModalScript&) = delete;
+  ModalScript& operator=(const ModalScript&) = delete;
+  // Handlers not used yet.
+  int Remaining() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Records the message box's text (lines broken at '\n') and presses OK.
+ModalScript::Handler Message(std::vector<std::string>* texts);
+// Fills a text query (recording its caption and prompt) and presses OK.
+ModalScript::Handler Input(const std::string& text, std::vector<std::string>* seen = nullptr);
+// Closes the dialog with Cancel.
+ModalScript::Handler Cancel();
+
+// The log of the main window, one entry per line.
+QStringList LogLines();
+int CountLog(const QString& line);
+
+// A run's own working directory (made current) and configuration folder
+// (XDG_CONFIG_HOME), both removed at the end.
+class ProgramFolder {
+ public:
+  ProgramFolder();
+  ~ProgramFolder();
+  ProgramFolder(const ProgramFolder&) = delete;
+  ProgramFolder& operator=(const ProgramFolder&) = delete;
+  const std::string& Path() const { return work_.Path(); }
+  std::string File(const std::string& name) const { return work_.File(name); }
+  void WriteIni(const std::string& text) const;
+  std::string ReadIni() const;
+  // Registers the mbserver built here in the run's registry.
+  void RegisterServer() const;
+  void MapComPort(int n, const std::string& device) const;
+
+ private:
+  kdtest::TempDir work_;
+  kdtest::TempDir config_;
+  kdtest::ScopedEnv xdg_;
+  std::string oldDir_;
+};
+
+// kd730-sim on one end of a fresh socat pair; COM1 of the run maps to the other.
+class SimulatedDrive {
+ public:
+  SimulatedDrive(const ProgramFolder& folder, const std::vector<std::string>& extraArgs = {});
+  kdtest::ChildProcess& Process() { return sim_.Process(); }
+
+ private:
+  kdtest::SocatPair ptys_;
+  kdsim::SimProcess sim_;
+};
+
+// The path of a screenshot kept under the build folder.
+std::string ScreenshotPath(const std::string& name);
+
+}  // namespace apptest

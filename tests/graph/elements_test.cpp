@@ -45,6 +45,22 @@ struct Axes {
   kd::TColor At(int px, int py) { return bmp.Canvas().Pixel(px, py); }
 };
 
+// A marker over a 100 x 100 plot at (10, 10) with a bottom X scale and a Y
+// scale of the given side, both over [0, 10].
+struct MarkerScene : Small {
+  TlaMarker* m = d->CreateNewMarker("m");
+  TlaScala x{d, 2, "x"};
+  TlaScala y;
+  kd::TBitmap bmp{200, 200};
+  explicit MarkerScene(std::uint8_t yAlign) : y(d, yAlign, "y") {
+    x.Range = {0, 10};
+    y.Range = {0, 10};
+    x.DrawArea = {9, 0, 111, 10};
+    y.DrawArea = {0, 9, 10, 111};
+    m->DrawArea = {10, 10, 110, 110};
+  }
+};
+
 }  // namespace
 
 TEST(Trace, DropOldestAndLimits) {
@@ -370,8 +386,11 @@ TEST(Legend, OnlyVisibleLeavesHiddenCellsEmpty) {
 }
 
 TEST(Marker, SettersAndHitTest) {
-  Small s;
-  TlaMarker* m = s.d->CreateNewMarker("m");
+  MarkerScene s(3);
+  TlaMarker* m = s.m;
+  TlaScala& x = s.x;
+  TlaScala& y = s.y;
+  kd::TBitmap& bmp = s.bmp;
   int changes = 0;
   s.g.OnRefreshQuery = [&](kd::Component*, kd::TBitmap*, bool&) { ++changes; };
   m->SetPoint({1e99, 1e99});
@@ -382,14 +401,7 @@ TEST(Marker, SettersAndHitTest) {
   m->SetHighlight(0);
   EXPECT_EQ(changes, 2);
 
-  TlaScala x(s.d, 2, "x"), y(s.d, 3, "y");
-  x.Range = {0, 10};
-  y.Range = {0, 10};
-  x.DrawArea = {9, 0, 111, 10};
-  y.DrawArea = {0, 9, 10, 111};
-  m->DrawArea = {10, 10, 110, 110};
   m->SetPoint({10, 0});  // both on a range end: inside
-  kd::TBitmap bmp(200, 200);
   ASSERT_TRUE(m->Draw(&bmp.Canvas(), &x, &y));
   const kd::TRect yl = m->GetYTextArea();
   EXPECT_EQ(yl.right, 10 - 7);  // left Y scale: the label stands left of the plot
@@ -411,40 +423,30 @@ TEST(Marker, SettersAndHitTest) {
 }
 
 TEST(Marker, OutsideTheRangesDrawsNothing) {
-  Small s;
-  TlaMarker* m = s.d->CreateNewMarker("m");
+  MarkerScene s(4);
+  TlaMarker* m = s.m;
   m->SetMrkType(4);
   m->SetDotted(1);
-  TlaScala x(s.d, 2, "x"), y(s.d, 4, "y");
-  x.Range = {0, 10};
-  y.Range = {0, 10};
-  x.DrawArea = {9, 0, 111, 10};
-  y.DrawArea = {0, 9, 10, 111};
-  m->DrawArea = {10, 10, 110, 110};
-  kd::TBitmap bmp(200, 200);
+  kd::TBitmap& bmp = s.bmp;
   kd::TCanvas& c = bmp.Canvas();
   c.Brush().Set(kd::clBlack, kd::bsSolid);
   c.FillRect({0, 0, 200, 200});
   const QImage before = bmp.Image().copy();
-  ASSERT_TRUE(m->Draw(&c, &x, &y));  // the default point lies far outside
+  ASSERT_TRUE(m->Draw(&c, &s.x, &s.y));  // the default point lies far outside
   EXPECT_EQ(bmp.Image(), before);
   EXPECT_FALSE(m->HitTest({50, 50}));
 }
 
 TEST(Marker, DateAndTimeLabelHasTwoLines) {
-  Small s;
-  TlaMarker* m = s.d->CreateNewMarker("m");
+  MarkerScene s(4);
+  TlaMarker* m = s.m;
+  TlaScala& x = s.x;
+  TlaScala& y = s.y;
   m->SetOrType(laOrVertical);
-  TlaScala x(s.d, 2, "x"), y(s.d, 4, "y");
   const double noon = kd::EncodeDate(2024, 3, 1) + 0.5;
   x.Range = {noon - 1, noon + 1};
-  y.Range = {0, 10};
-  x.DrawArea = {9, 0, 111, 10};
-  y.DrawArea = {0, 9, 10, 111};
-  m->DrawArea = {10, 10, 110, 110};
   m->SetPoint({noon, 5});
-  kd::TBitmap bmp(200, 200);
-  kd::TCanvas& c = bmp.Canvas();
+  kd::TCanvas& c = s.bmp.Canvas();
   c.Font().Assign(m->TextFont);
   const int th = c.TextHeight("0");
 

@@ -79,8 +79,10 @@ void TlaMBThread::TerminationHandler() {
 
 void TlaMBThread::Body() {
   pthread_setname_np(pthread_self(), "kd-mbworker");
+  // Passes start on a 100 ms grid, so that wake-up delays do not add up; a
+  // pass that overruns its cycle moves the grid (lost passes are not made up).
+  auto due = std::chrono::steady_clock::now();
   while (!Terminated()) {
-    const auto passStart = std::chrono::steady_clock::now();
     try {
       if (connected_.load()) {
         if (setup_->Enabled.load()) {
@@ -103,7 +105,12 @@ void TlaMBThread::Body() {
       // A failing transaction must not end the worker; the next pass tries again.
       std::fprintf(stderr, "Modbus worker '%s': %s\n", setup_->Name.c_str(), e.what());
     }
-    SleepRest(passStart);
+    due += std::chrono::milliseconds(kCycleMs);
+    const auto now = std::chrono::steady_clock::now();
+    if (due <= now)
+      due = now;
+    else
+      SleepUntil(due);
   }
   Raise(&TlaMBThread::OnDisconnect);
   CloseConnect();
@@ -111,10 +118,9 @@ void TlaMBThread::Body() {
   kd::MainThread::Wake();
 }
 
-void TlaMBThread::SleepRest(std::chrono::steady_clock::time_point passStart) {
-  // Until 100 ms after the pass began; a long pass is not made up for.
+void TlaMBThread::SleepUntil(std::chrono::steady_clock::time_point due) {
   std::unique_lock lock(sleepLock_);
-  sleepWake_.wait_until(lock, passStart + std::chrono::milliseconds(kCycleMs), [this] { return Terminated(); });
+  sleepWake_.wait_until(lock, due, [this] { return Terminated(); });
 }
 
 void TlaMBThread::Raise(TlaMBThreadEvent TlaMBThread::*event) {

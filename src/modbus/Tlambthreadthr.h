@@ -96,7 +96,8 @@ class TlaMBThread {
   bool RunItem(TlaMBTransaction& transa);
   void CancelItems();
   void Raise(TlaMBThreadEvent TlaMBThread::*event);
-  void SleepRest(std::chrono::steady_clock::time_point passStart);
+  // Until `due` or until termination is asked (the destructor wakes it at once).
+  void SleepUntil(std::chrono::steady_clock::time_point due);
   void TerminationHandler();
   bool Terminated() const { return terminated_.load(); }
 

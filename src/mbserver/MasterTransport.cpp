@@ -169,19 +169,13 @@ bool TcpMaster::ConnectBefore(Clock::time_point deadline) {
   return false;
 }
 
-void TcpMaster::Drain() {
-  std::array<std::uint8_t, 512> junk{};
-  long n;
-  while ((n = ReadAvailable(sock_.get(), junk.data(), junk.size())) > 0) {
-  }
-  if (n < 0) sock_.reset();  // closed by the peer: reconnect below
-}
-
 std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
-  if (sock_) Drain();
+  // Late answers to earlier requests need no flush here: they carry older
+  // transaction ids and are passed over below. A connection that the peer
+  // closed meanwhile shows as a broken one and is made again.
   bool reconnected = false;
   if (!sock_) {
     if (!ConnectBefore(deadline)) return kPortWrite;

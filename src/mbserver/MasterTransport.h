@@ -62,7 +62,6 @@ class TcpMaster : public MasterTransport {
 
  private:
   bool ConnectBefore(Clock::time_point deadline);
-  void Drain();
 
   std::string host_;
   int port_;

@@ -1,6 +1,5 @@
 #include "ServerMain.h"
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,7 +89,7 @@ class Dispatcher {
 bool SendAll(int fd, const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);  // SIGPIPE ignored
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
@@ -106,12 +105,12 @@ std::string SelfPath() {
 
 }  // namespace
 
-void ServeChannel(int fd) {
+void ServeChannel(int in, int out) {
   Dispatcher dispatcher;
   std::vector<std::uint8_t> stream;
   std::uint8_t chunk[4096];
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    const ssize_t n = ::read(in, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     stream.insert(stream.end(), chunk, chunk + n);
@@ -121,7 +120,7 @@ void ServeChannel(int fd) {
       if (r.status == DecodeStatus::NeedMore) break;
       stream.erase(stream.begin(), stream.begin() + static_cast<long>(r.consumed));
       const auto answer = EncodeMessage(dispatcher.Handle(r.message));
-      if (!answer || !SendAll(fd, *answer)) return;
+      if (!answer || !SendAll(out, *answer)) return;
     }
   }
 }
@@ -141,7 +140,7 @@ int ServerMain(const std::vector<std::string>& args) {
       return 0;
     }
     if (command == kServeArgument) {
-      ServeChannel(kChannelFd);
+      ServeChannel(kRequestFd, kAnswerFd);
       return 0;
     }
   } catch (const std::exception& e) {

@@ -2,7 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,21 +20,26 @@
 
 namespace kd::mb {
 
-// The socket pair to one server process and the process itself.
+// The pipes to one server process and the process itself.
 class ProxyChannel {
  public:
   // Raises kd::Exception when the server cannot be started or does not greet.
   explicit ProxyChannel(const std::string& executable) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-      throw kd::Exception("TModbusSrv: no socket pair for the server");
-    sock_.reset(pair[0]);
-    // Above the standard descriptors and never 3, so that the child's dup2 onto 3 is real.
-    UniqueFd child(::fcntl(pair[1], F_DUPFD_CLOEXEC, 10));
-    ::close(pair[1]);
+    int requests[2], answers[2];
+    if (::pipe2(requests, O_CLOEXEC) != 0) throw kd::Exception("TModbusSrv: no pipe for the server");
+    toServer_.reset(requests[1]);
+    UniqueFd childIn(requests[0]);
+    if (::pipe2(answers, O_CLOEXEC) != 0) throw kd::Exception("TModbusSrv: no pipe for the server");
+    fromServer_.reset(answers[0]);
+    UniqueFd childOut(answers[1]);
+    // Never 3 or 4 themselves, so that the child's dup2 onto them is real.
+    childIn = UniqueFd(::fcntl(childIn.get(), F_DUPFD_CLOEXEC, 10));
+    childOut = UniqueFd(::fcntl(childOut.get(), F_DUPFD_CLOEXEC, 10));
     std::string error;
-    pid_ = SpawnProgram(executable, {kServeArgument}, {child.get(), {}}, &error);
-    child.reset();  // only the server holds that end now: its exit closes the pair
+    pid_ = SpawnProgram(executable, {kServeArgument}, {childIn.get(), childOut.get(), {}}, &error);
+    // Only the server holds those ends now: its exit closes the pipes.
+    childIn.reset();
+    childOut.reset();
     if (pid_ < 0)
       throw kd::Exception("TModbusSrv: cannot start '" + executable + "': " + error);
     ProxyMessage hello;
@@ -44,18 +50,19 @@ class ProxyChannel {
   }
 
   ~ProxyChannel() {
-    sock_.reset();  // the server leaves when its socket closes
+    toServer_.reset();  // the server leaves when its request pipe closes
+    fromServer_.reset();
     if (pid_ > 0) FinishProcess(pid_, std::chrono::seconds(3));
   }
 
   // One request, one answer within `budget`; nullopt when the server is gone.
   std::optional<ProxyMessage> Call(const ProxyMessage& request, Millis budget) {
     std::lock_guard lock(lock_);
-    if (!sock_) return std::nullopt;
+    if (!toServer_) return std::nullopt;
     const auto deadline = Clock::now() + budget;
     auto bytes = EncodeMessage(request);
     if (!bytes) return ProxyMessage{request.op, 0, 0, {}, {}};  // too large to send: nothing done
-    if (!WriteAll(sock_.get(), *bytes, deadline, true)) return Lost();
+    if (!Send(*bytes)) return Lost();
     std::vector<std::uint8_t> stream;
     std::uint8_t chunk[4096];
     for (;;) {
@@ -63,9 +70,9 @@ class ProxyChannel {
       if (r.status == DecodeStatus::Ok && r.consumed == stream.size() && r.message.op == request.op)
         return std::move(r.message);
       if (r.status != DecodeStatus::NeedMore) return Lost();
-      if (WaitFd(sock_.get(), POLLIN, deadline) != WaitResult::Ready) return Lost();
-      const long n = ::recv(sock_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (WaitFd(fromServer_.get(), POLLIN, deadline) != WaitResult::Ready) return Lost();
+      const long n = ::read(fromServer_.get(), chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return Lost();
       stream.insert(stream.end(), chunk, chunk + n);
     }
@@ -73,7 +80,7 @@ class ProxyChannel {
 
   int Pid() const {
     std::lock_guard lock(lock_);
-    return sock_ ? pid_ : 0;
+    return toServer_ ? pid_ : 0;
   }
 
   // Time a call may take: the line's time-out, three silent intervals, a
@@ -91,16 +98,42 @@ class ProxyChannel {
   }
 
  private:
+  // Writes a request. A server that has gone must not raise SIGPIPE in this
+  // program: the signal is blocked in this thread for the write, and one it
+  // left pending is taken before it is unblocked.
+  bool Send(const std::vector<std::uint8_t>& bytes) {
+    sigset_t pipe, old;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+      const ssize_t n = ::write(toServer_.get(), bytes.data() + done, bytes.size() - done);
+      if (n > 0) done += static_cast<std::size_t>(n);
+      else if (n < 0 && errno == EINTR) continue;
+      else ok = false;
+    }
+    if (!ok && errno == EPIPE) {
+      const timespec none{0, 0};
+      sigtimedwait(&pipe, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
+  }
+
   // The server died, hung or broke the protocol: end it for good.
   std::nullopt_t Lost() {
-    sock_.reset();
+    toServer_.reset();
+    fromServer_.reset();
     FinishProcess(pid_, Millis(0));
     pid_ = -1;
     return std::nullopt;
   }
 
   mutable std::mutex lock_;
-  UniqueFd sock_;
+  UniqueFd toServer_;
+  UniqueFd fromServer_;
   pid_t pid_ = -1;
   int timeout_ = 1000;
   int silent_ = 20;

@@ -39,7 +39,7 @@ bool RegisterModbusServer(const std::string& folder, TRegistrationDialogs& dialo
   // The registration writes one registry entry; success is told only once
   // the program has reported it by its exit status.
   std::string error;
-  const pid_t pid = kd::mb::SpawnProgram(fullName, {"/regserver"}, {-1, dir}, &error);
+  const pid_t pid = kd::mb::SpawnProgram(fullName, {"/regserver"}, {-1, -1, dir}, &error);
   if (pid < 0 || kd::mb::FinishProcess(pid, std::chrono::seconds(10)) != 0) {
     dialogs.ShowMessage("MBServer registration unsuccessful!");
     return false;

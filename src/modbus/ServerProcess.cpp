@@ -33,11 +33,11 @@ pid_t SpawnProgram(const std::string& path, const std::vector<std::string>& args
   std::unique_ptr<posix_spawn_file_actions_t, int (*)(posix_spawn_file_actions_t*)> guard(
       &actions, posix_spawn_file_actions_destroy);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (options.channel >= 0) {
-    // dup2 onto itself would keep close-on-exec: the source is never 3 here.
-    if (options.channel == 3) return fail(EBADF);
-    posix_spawn_file_actions_adddup2(&actions, options.channel, 3);
-  }
+  // dup2 onto itself would keep close-on-exec: the sources are never 3 or 4.
+  for (int fd : {options.channelIn, options.channelOut})
+    if (fd == 3 || fd == 4) return fail(EBADF);
+  if (options.channelIn >= 0) posix_spawn_file_actions_adddup2(&actions, options.channelIn, 3);
+  if (options.channelOut >= 0) posix_spawn_file_actions_adddup2(&actions, options.channelOut, 4);
   if (!options.workingDir.empty())
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
   pid_t pid = -1;

@@ -9,7 +9,9 @@
 namespace kd::mb {
 
 struct SpawnOptions {
-  int channel = -1;         // when set, given to the child as its descriptor 3
+  // When set, given to the child as its descriptors 3 and 4; neither may be 3 or 4 itself.
+  int channelIn = -1;
+  int channelOut = -1;
   std::string workingDir;   // empty: the caller's
 };
 

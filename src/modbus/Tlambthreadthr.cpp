@@ -102,7 +102,7 @@ void TlaMBThread::Body() {
         }
       }
     } catch (const std::exception& e) {
-      // A failing transaction must not end the worker; the next pass tries again.
+      // Nothing that goes wrong in a pass ends the worker; the next pass tries again.
       std::fprintf(stderr, "Modbus worker '%s': %s\n", setup_->Name.c_str(), e.what());
     }
     due += std::chrono::milliseconds(kCycleMs);
@@ -202,7 +202,15 @@ void TlaMBThread::ProcessTransaList(TlaMBDevice& device) {
 
 bool TlaMBThread::RunItem(TlaMBTransaction& transa) {
   if (!transa.IsDue()) return false;
-  const std::int32_t r = transa.Run(*server_);
+  std::int32_t r = kMBSuccess;
+  try {
+    r = transa.Run(*server_);
+  } catch (const std::exception& e) {
+    // A transaction that raises is stopped; the pass goes on with the next item.
+    std::fprintf(stderr, "Modbus worker '%s': %s: %s\n", setup_->Name.c_str(), transa.GetName().c_str(), e.what());
+    transa.SetActive(false);
+    return false;
+  }
   lastError_ = r;
   if (r == kMBSuccess ? transa.DisableOnSuccess.load() : transa.DisableOnError.load()) transa.SetActive(false);
   bool timedOut = false;

@@ -11,6 +11,9 @@
 // device (exactly one of the two pointers is set). The list does not own
 // them; an entry is there once.
 //
+// A transaction whose run raises is stopped (deactivated, reported on
+// stderr) and the pass goes on; nothing raised in a pass ends the worker.
+//
 // Locks, in this order and never the other way: Items (for a whole pass),
 // a device's TransaList (for the device's part of a pass), a chained
 // transaction's parts, a register image.

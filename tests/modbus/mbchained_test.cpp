@@ -152,6 +152,12 @@ TEST_F(MBChainedScripted, AddressAndOwnerReachEveryPiece) {
   EXPECT_EQ(mbtest::Handled(slave2, 2), 2);
   EXPECT_EQ(Contents(*b.BufferSegment(0, 8)), ScriptedValues(0, 8));
   EXPECT_EQ(Contents(*a->BufferSegment(0, 8)), Bytes(16, 0));
+
+  // A device without an image: the pieces keep no segment of b's.
+  TestDevice noImage(2, 0);
+  chain->SetOwnerDevice(&noImage);
+  EXPECT_EQ(chain->Run(*srv2), kMBNoData);
+  EXPECT_EQ(mbtest::Handled(slave2, 2), 2);
 }
 
 }  // namespace

@@ -43,11 +43,15 @@ class LoggedRead : public TlaMBReadHoldRegisters {
   }
   void Notify() override {
     ++Done;
+    ActiveAtNotify = GetActive();
+    if (auto* device = dynamic_cast<TestDevice*>(GetOwnerDevice())) FaultsAtNotify = device->FaultCount;
     TlaMBReadHoldRegisters::Notify();
   }
   void Cancel() override { ++Cancelled; }
   int Done = 0;
   int Cancelled = 0;
+  bool ActiveAtNotify = true;
+  int FaultsAtNotify = -1;
 
  private:
   std::string tag_;
@@ -124,7 +128,8 @@ class MBWorkerLine : public MBWorker, public testing::WithParamInterface<Line> {
 TEST_P(MBWorkerLine, PollsThenClosesWithTransactionsPending) {
   std::unique_ptr<kdtest::SocatPair> ptys;
   std::unique_ptr<kdsim::SimProcess> sim;
-  TlaMBThread thread;
+  kd::Component owner;
+  TlaMBThread thread(&owner);
   Watch(thread);
   if (GetParam() == Line::Rtu) {
     ptys = std::make_unique<kdtest::SocatPair>();
@@ -155,6 +160,8 @@ TEST_P(MBWorkerLine, PollsThenClosesWithTransactionsPending) {
   EXPECT_TRUE(thread.IsConnected());
   EXPECT_EQ(thread.GetState(), 4);
   EXPECT_EQ(thread.GetLastError(), 0);
+  EXPECT_EQ(thread.Owner(), &owner);
+  EXPECT_EQ(owner.ComponentCount(), 0);  // the worker alone holds its server object
   EXPECT_EQ(periodic.GetLastResult(), 0);
   EXPECT_TRUE(periodic.GetActive());
   EXPECT_EQ(pending.Done, 0);
@@ -206,11 +213,43 @@ TEST_F(MBWorker, TimeOutSkipsTheRestOfTheDeviceButNotTheNextItem) {
   EXPECT_EQ(outside->GetLastResult(), kMBNoData);
   EXPECT_EQ(next.GetLastResult(), 0);
   EXPECT_EQ(silent.FaultCount, 2);
+  // The done message comes after the worker has finished with the run.
+  EXPECT_FALSE(first->ActiveAtNotify);
+  EXPECT_EQ(first->FaultsAtNotify, 1);
   EXPECT_EQ(failing.FaultCount, 0);  // any other failure resets the count
   EXPECT_EQ(failing.FaultResets, 1);
   for (LoggedRead* t : {first, second, outside, &next}) EXPECT_FALSE(t->GetActive());  // one-shots
   EXPECT_TRUE(skipped->GetActive());
   EXPECT_EQ(connects_, 1);
+}
+
+TEST_F(MBWorker, AnExceptionInARunDoesNotEndTheWorker) {
+  struct Throwing : TlaMBReadHoldRegisters {
+    Throwing() : TlaMBReadHoldRegisters(1, 0, 1, nullptr, 1) {}
+    ~Throwing() override { LeaveOwner(); }
+    std::int32_t Execute(TModbusSrv&) override {
+      ++Runs;
+      throw std::runtime_error("broken transaction");
+    }
+    std::atomic<int> Runs{0};
+  };
+  auto sim = StartSimTcp();
+  TlaMBThread thread;
+  Watch(thread);
+  SetTcp(thread.Setup(), sim->TcpPort());
+  Throwing throwing;
+  RunLog log;
+  LoggedRead after("after", log, 1, 1, 1);
+  throwing.SetActive(true);
+  after.SetActive(true);
+  thread.Add(&throwing);
+  thread.Add(&after);
+  thread.Setup().Enabled = true;
+  ASSERT_TRUE(RunUntil([&] { return after.Done >= 2; }));
+  EXPECT_EQ(throwing.Runs, 1);  // stopped, not run again
+  EXPECT_FALSE(throwing.GetActive());
+  EXPECT_FALSE(throwing.GetBusy());
+  EXPECT_TRUE(thread.IsConnected());
 }
 
 TEST_F(MBWorker, MainThreadWorksBesideTheWorker) {

@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "Exception.h"
@@ -27,6 +29,20 @@ Bytes ReadAnswer(int first, int count, std::uint16_t (*value)(int)) {
     a.push_back(static_cast<std::uint8_t>(value(i) & 0xFF));
   }
   return a;
+}
+
+// User + system CPU time of a process, in clock ticks.
+long CpuTicks(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
 }
 
 enum class PeerLine { Rtu, Tcp };
@@ -129,6 +145,24 @@ TEST_F(ProxyTest, DeadOrHungServerNeverHangsTheCaller) {
   Bytes answer;
   EXPECT_EQ(Exchange(fresh, ReadRequest(2, 1), answer), 0);
   EXPECT_EQ(answer, (Bytes{0x01, 0x03, 0x02, 0x10, 0x02}));
+}
+
+// No busy waiting: an open line and a running gateway without traffic cost
+// the server no CPU time.
+TEST_F(ProxyTest, IdleConnectionUsesNoCpu) {
+  kdtest::ScriptedSlave rtu(kdtest::ScriptedSlave::Line::Rtu);
+  MapComPort(1, rtu.Path());
+  TModbusSrv srv;
+  ASSERT_TRUE(srv.OpenConnection("COM1", 1));
+  Configure(srv, 1, 1000, 20);
+  ASSERT_TRUE(srv.Connect());
+  auto gateway = srv.CreateTCPServer();
+  ASSERT_NE(gateway, nullptr);
+  gateway->Set_TcpPort(kdtest::FreeTcpPort());
+  ASSERT_TRUE(gateway->StartServer());
+  const long before = CpuTicks(srv.ServerProcessId());
+  std::this_thread::sleep_for(1s);  // measuring, not waiting for anything
+  EXPECT_LE(CpuTicks(srv.ServerProcessId()) - before, 1);
 }
 
 TEST_F(ProxyTest, EachProxyHasItsOwnServerThatEndsWithIt) {

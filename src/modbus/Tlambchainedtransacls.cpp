@@ -51,14 +51,7 @@ std::int32_t TlaMBChainedTransa::Execute(TModbusSrv& server) {
   return r;
 }
 
-void TlaMBChainedTransa::Notify() {
-  const std::int32_t r = GetLastResult();
-  if (r != kMBSuccess) {
-    if (OnError) OnError(this, r);
-  } else if (OnDone) {
-    OnDone(this, 0);
-  }
-}
+void TlaMBChainedTransa::Notify() { RaiseDoneOrError(OnDone, OnError); }
 
 void TlaMBChainedTransa::OwnerChanged() {
   TlaMBDevice* device = GetOwnerDevice();

@@ -55,14 +55,7 @@ void TlaMBSimpleTransa::OwnerChanged() {
   if (GetOwnerDevice()) SetRange(Address, Count);
 }
 
-void TlaMBSimpleTransa::Notify() {
-  const std::int32_t r = GetLastResult();
-  if (r != kMBSuccess) {
-    if (OnError) OnError(this, r);
-  } else if (OnDone) {
-    OnDone(this, 0);
-  }
-}
+void TlaMBSimpleTransa::Notify() { RaiseDoneOrError(OnDone, OnError); }
 
 // ---------------------------------------------------------------------------
 // Register transactions
@@ -103,14 +96,7 @@ std::int32_t TlaMBReadHoldRegisters::Execute(TModbusSrv& server) {
   return kMBSuccess;
 }
 
-void TlaMBReadHoldRegisters::Notify() {
-  const std::int32_t r = GetLastResult();
-  if (r != kMBSuccess) {
-    if (OnError) OnError(this, r);
-  } else if (OnDone) {
-    OnDone(this, GetDataChanged() ? 1 : 0);
-  }
-}
+void TlaMBReadHoldRegisters::Notify() { RaiseDoneOrError(OnDone, OnError, GetDataChanged() ? 1 : 0); }
 
 void TlaMBReadHoldRegisters::UpdateName() {
   Name = kd::Sprintf("ReadHold[%d:%d:%d]", SlaveAddress.load(), Address, Count);
@@ -213,14 +199,7 @@ std::int32_t TlaMBDeviceVersion::Execute(TModbusSrv& server) {
   return r;
 }
 
-void TlaMBDeviceVersion::Notify() {
-  const std::int32_t r = GetLastResult();
-  if (r != kMBSuccess) {
-    if (OnError) OnError(this, r);
-  } else if (OnDone) {
-    OnDone(this, 0);
-  }
-}
+void TlaMBDeviceVersion::Notify() { RaiseDoneOrError(OnDone, OnError); }
 
 void TlaMBDeviceVersion::OwnerChanged() { valid_ = false; }
 

@@ -159,6 +159,16 @@ void TlaMBTransaction::ClearOwner(const TlaMBDevice* owner) {
   if (owner && ownerDevice_.load() == owner) ownerDevice_ = nullptr;
 }
 
+void TlaMBTransaction::RaiseDoneOrError(const TlaTransaEvent& onDone, const TlaTransaEvent& onError,
+                                        std::int32_t doneValue) {
+  const std::int32_t r = GetLastResult();
+  if (r != kMBSuccess) {
+    if (onError) onError(this, r);
+  } else if (onDone) {
+    onDone(this, doneValue);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The hidden window
 

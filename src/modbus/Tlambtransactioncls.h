@@ -132,6 +132,9 @@ class TlaMBTransaction {
  protected:
   // Leaves the owner now (see the top of this file). Idempotent.
   void LeaveOwner();
+  // Notify of the done/error pair: onError(this, LastResult) after a
+  // failure, else onDone(this, doneValue); each when assigned.
+  void RaiseDoneOrError(const TlaTransaEvent& onDone, const TlaTransaEvent& onError, std::int32_t doneValue = 0);
 
   // Request builders: clear Query and fill it (QueryLength follows).
   void SetQuery(std::vector<std::uint8_t> query);

@@ -35,18 +35,30 @@ void Check(bool ok, benchmark::State& state, const char* what) {
   if (!ok) state.SkipWithError(what);
 }
 
+void Configure(TModbusSrv& srv, int tcpPort);
+
+// Connects libmodbus's client, reads in a loop, frees it.
 void ReadLoopLibmodbus(modbus_t* ctx, benchmark::State& state) {
+  Check(modbus_connect(ctx) == 0, state, "connect failed");
   uint16_t regs[10];
   for (auto _ : state)
     if (modbus_read_registers(ctx, 0, 10, regs) != 10) state.SkipWithError("read failed");
+  modbus_close(ctx);
+  modbus_free(ctx);
 }
 
-void ReadLoopProxy(TModbusSrv& srv, benchmark::State& state) {
+// Opens a proxied connection of `type` (1 serial on COM1, 2 TCP), reads in a loop.
+void ReadLoopProxy(int type, int tcpPort, benchmark::State& state) {
+  TModbusSrv srv;
+  Check(srv.OpenConnection("COM1", type), state, "open failed");
+  Configure(srv, tcpPort);
+  Check(srv.Connect(), state, "connect failed");
   const std::vector<std::uint8_t> query{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
   std::vector<std::uint8_t> answer, unused;
   for (auto _ : state)
     if (srv.TxRxMessage(query, 6, answer, 0, unused) != 0 || answer.size() != 23)
       state.SkipWithError("read failed");
+  srv.CloseConnection();
 }
 
 void Configure(TModbusSrv& srv, int tcpPort) {
@@ -67,22 +79,13 @@ void Configure(TModbusSrv& srv, int tcpPort) {
 
 void BM_TcpLibmodbus(benchmark::State& state) {
   auto slave = LibmodbusSlave::Tcp();
-  modbus_t* ctx = modbus_new_tcp("127.0.0.1", slave->Port());
-  Check(modbus_connect(ctx) == 0, state, "connect failed");
-  ReadLoopLibmodbus(ctx, state);
-  modbus_close(ctx);
-  modbus_free(ctx);
+  ReadLoopLibmodbus(modbus_new_tcp("127.0.0.1", slave->Port()), state);
 }
 
 void BM_TcpProxy(benchmark::State& state) {
   Environment env;
   auto slave = LibmodbusSlave::Tcp();
-  TModbusSrv srv;
-  Check(srv.OpenConnection("COM1", 2), state, "open failed");
-  Configure(srv, slave->Port());
-  Check(srv.Connect(), state, "connect failed");
-  ReadLoopProxy(srv, state);
-  srv.CloseConnection();
+  ReadLoopProxy(2, slave->Port(), state);
 }
 
 void BM_RtuLibmodbus(benchmark::State& state) {
@@ -90,10 +93,7 @@ void BM_RtuLibmodbus(benchmark::State& state) {
   auto slave = LibmodbusSlave::Rtu(pair.A());
   modbus_t* ctx = modbus_new_rtu(pair.B().c_str(), 19200, 'E', 8, 1);
   modbus_set_slave(ctx, 1);
-  Check(modbus_connect(ctx) == 0, state, "connect failed");
   ReadLoopLibmodbus(ctx, state);
-  modbus_close(ctx);
-  modbus_free(ctx);
 }
 
 void BM_RtuProxy(benchmark::State& state) {
@@ -101,12 +101,7 @@ void BM_RtuProxy(benchmark::State& state) {
   kdtest::SocatPair pair;
   auto slave = LibmodbusSlave::Rtu(pair.A());
   env.MapCom1(pair.B());
-  TModbusSrv srv;
-  Check(srv.OpenConnection("COM1", 1), state, "open failed");
-  Configure(srv, 502);
-  Check(srv.Connect(), state, "connect failed");
-  ReadLoopProxy(srv, state);
-  srv.CloseConnection();
+  ReadLoopProxy(1, 502, state);
 }
 
 }  // namespace

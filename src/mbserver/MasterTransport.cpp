@@ -1,5 +1,6 @@
 #include "MasterTransport.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -163,10 +164,27 @@ bool TcpMaster::ConnectBefore(Clock::time_point deadline) {
     }
     const int one = 1;
     ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const int flags = ::fcntl(s.get(), F_GETFL);
+    ::fcntl(s.get(), F_SETFL, flags & ~O_NONBLOCK);
+    receiveTimeout_ = 0;
     sock_ = std::move(s);
     return true;
   }
   return false;
+}
+
+bool TcpMaster::ReceiveTimeoutBefore(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  // In 50 ms steps, so that most exchanges find the value already set.
+  const long wanted = (left + 49) / 50 * 50;
+  if (wanted != receiveTimeout_) {
+    const timeval tv{wanted / 1000, (wanted % 1000) * 1000};
+    ::setsockopt(sock_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(sock_.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    receiveTimeout_ = wanted;
+  }
+  return true;
 }
 
 std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
@@ -184,7 +202,8 @@ std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
   for (;;) {
     const std::uint16_t tid = ++transaction_;
     const Bytes message = EncodeMbap(tid, request);
-    const bool writeFailed = !WriteAll(sock_.get(), message, deadline, true);
+    const bool writeFailed =
+        !ReceiveTimeoutBefore(deadline) || !WriteAll(sock_.get(), message, deadline, true);
     bool broken = writeFailed;
     Bytes buffer;
     std::array<std::uint8_t, 512> chunk{};
@@ -201,10 +220,11 @@ std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
         if (r) return *r;
         continue;  // another transaction's answer: not ours
       }
-      const WaitResult w = WaitFd(sock_.get(), POLLIN, deadline);
-      if (w == WaitResult::Timeout) return kTimeout;
-      const long n = w == WaitResult::Ready ? ReadAvailable(sock_.get(), chunk.data(), chunk.size()) : -1;
-      if (n < 0) broken = true;
+      // A blocking receive bounded by the socket's time-out: one system call per answer.
+      if (!ReceiveTimeoutBefore(deadline)) return kTimeout;
+      const ssize_t n = ::recv(sock_.get(), chunk.data(), chunk.size(), 0);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+      if (n <= 0) broken = true;
       else buffer.insert(buffer.end(), chunk.begin(), chunk.begin() + n);
     }
     // The connection broke: reconnect once and send the request again.

@@ -62,12 +62,15 @@ class TcpMaster : public MasterTransport {
 
  private:
   bool ConnectBefore(Clock::time_point deadline);
+  // Sets the socket's time-outs to about the time left; false when none is left.
+  bool ReceiveTimeoutBefore(Clock::time_point deadline);
 
   std::string host_;
   int port_;
   LineTiming timing_;
   UniqueFd sock_;
   std::uint16_t transaction_ = 0;
+  long receiveTimeout_ = 0;  // ms, as last set on the socket
 };
 
 }  // namespace kd::mb

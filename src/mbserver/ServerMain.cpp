@@ -65,8 +65,9 @@ class Dispatcher {
  private:
   void HandleGateway(const ProxyMessage& in, ProxyMessage& out) {
     auto it = gateways_.find(in.a);
-    if (it == gateways_.end()) {
+    if (it == gateways_.end()) {  // released, or gone with its connection
       if (in.op == Op::GatewayLocalHostIP) out.text = CTCPIPServer::GetLocalHostIP();
+      if (in.op == Op::GatewayStop) out.a = 1;  // it listens no more
       return;
     }
     CTCPIPServer& g = *it->second;

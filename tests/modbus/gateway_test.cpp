@@ -66,8 +66,9 @@ TEST_F(ProxyTest, GatewayServesManyClientsAtOnce) {
     EXPECT_EQ(failures[i], 0) << "client " << i;
   }
   clients.clear();
+  srv.CloseConnection();  // takes the gateway with it
   EXPECT_TRUE(gateway->StopServer());
-  srv.CloseConnection();
+  EXPECT_FALSE(gateway->StartServer());
 }
 
 TEST_F(ProxyTest, GatewayNeedsAnOpenConnectionAndMayOutliveItsProxy) {

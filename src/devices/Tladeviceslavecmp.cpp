@@ -1,0 +1,346 @@
+#include "Tladeviceslavecmp.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "Exception.h"
+#include "Formats.h"
+#include "MainThread.h"
+#include "Tladmcollectioncmp.h"
+#include "Tlambchainedtransacls.h"
+#include "Tlambsimpletransacls.h"
+#include "Tlambthreadthr.h"
+
+namespace {
+
+constexpr int kIdentificationPeriod = 10;  // passes between identification attempts
+constexpr int kScanPeriod = 10;
+// How often a waiting ReadReg/WriteReg looks again when the worker does not wake it.
+constexpr std::chrono::milliseconds kWaitPoll(5);
+
+}  // namespace
+
+TlaDeviceSlave::TlaDeviceSlave(kd::Component* owner)
+    : TlaMBDevice(owner), deviceSetup_(std::make_unique<TlaMBDeviceSetup>()) {
+  deviceSetup_->OnChange = [this](TlaMBDeviceSetup* sender, str_SetupItems& values) {
+    DoOnChangeSetup(sender, values);
+  };
+}
+
+TlaDeviceSlave::~TlaDeviceSlave() {
+  if (TlaMBThread* thread = connOwner_.load()) thread->Remove(this);
+  {
+    auto list = transaList_.LockList();
+    while (!list->empty()) {
+      TlaMBTransaction* transa = list->front();
+      Extract(transa);  // leaves the list, owner cleared, OnExtract
+      delete transa;    // owned by this device
+    }
+  }
+  versionTransa_ = nullptr;
+  slaveState_ = slaveDisabled;
+  deviceSetup_.reset();
+  // The register image goes with the base.
+}
+
+void TlaDeviceSlave::SetMaxFaultCount(std::uint32_t value) {
+  if (value >= 10) maxFaultCount_ = value;
+}
+
+// ---------------------------------------------------------------------------
+// Transactions and the connection
+
+void TlaDeviceSlave::Add(TlaMBTransaction* transa) {
+  if (!transa) return;
+  const bool added = transaList_.Add(transa);
+  // SetOwnerDevice leaves the former owner and comes back here once more.
+  if (transa->GetOwnerDevice() != this) transa->SetOwnerDevice(this);
+  if (added && OnAdd) OnAdd(this, transa);
+}
+
+void TlaDeviceSlave::Extract(TlaMBTransaction* transa) {
+  if (!transa) return;
+  const bool removed = transaList_.Remove(transa);
+  if (transa->GetOwnerDevice() == this) transa->ClearOwner(this);
+  if (removed && OnExtract) OnExtract(this, transa);
+}
+
+void TlaDeviceSlave::SetConnOwner(TlaMBThread* thread) {
+  if (thread == connOwner_.load()) return;
+  if (TlaMBThread* former = connOwner_.load()) former->Remove(this);  // resets connOwner_
+  connOwner_ = thread;
+  if (thread) {
+    deviceSetup_->SetConnectionName(thread->Setup().Name);
+    if (deviceSetup_->GetIsValid()) StartIdentification();
+  }
+  UpdateSlaveState();
+}
+
+void TlaDeviceSlave::ResetConnOwner(TlaMBThread* thread) {
+  TlaMBThread* expected = thread;
+  connOwner_.compare_exchange_strong(expected, nullptr);
+}
+
+void TlaDeviceSlave::StartIdentification() {
+  TlaMBDeviceVersion* version = versionTransa_.load();
+  if (!version) {
+    version = new TlaMBDeviceVersion(this, kIdentificationPeriod);  // owned: joins TransaList
+    versionTransa_ = version;
+  }
+  version->OnDone = [this](TlaMBTransaction* t, std::int32_t r) { DoOnVersion(t, r); };
+  version->OnError = [this](TlaMBTransaction* t, std::int32_t r) { DoOnVersionError(t, r); };
+  // Repeated every tenth pass until it succeeds.
+  version->DisableOnSuccess = true;
+  version->DisableOnError = false;
+  version->SetActive(true);
+}
+
+void TlaDeviceSlave::IncFaultCount() {
+  if (!FaultCutOff) return;
+  if (++faultCount_ > maxFaultCount_.load()) {
+    deviceSetup_->SetEnable(false);  // the count stays: Enable is false
+    UpdateSlaveState();
+  }
+}
+
+void TlaDeviceSlave::RstFaultCount() { faultCount_ = 0; }
+
+TlaSlaveState TlaDeviceSlave::UpdateSlaveState() {
+  TlaSlaveState state;
+  TlaMBThread* owner = connOwner_.load();
+  TlaMBDeviceVersion* version = versionTransa_.load();
+  if (!deviceSetup_->GetIsValid())
+    state = slaveSetupInvalid;
+  else if (faultCount_.load() > maxFaultCount_.load())
+    state = slaveFaultLimit;
+  else if (!deviceSetup_->GetEnable())
+    state = slaveDisabled;
+  else if (!owner)
+    state = slaveNoConnection;
+  else if (!owner->IsConnected())
+    state = slaveNotConnected;
+  else if (!version || !version->GetValid())
+    state = slaveVersionPending;
+  else if (!hasModel_)
+    state = slaveNoDataModel;
+  else {
+    state = slaveOnline;
+    auto list = transaList_.LockList();
+    for (TlaMBTransaction* t : *list) {
+      if (t->GetActive() && t->GetLastResult() != 0) {
+        state = slaveTransaError;
+        break;
+      }
+    }
+  }
+  if (slaveState_.exchange(state) != state && OnSlaveStateChange) OnSlaveStateChange(this);
+  return state;
+}
+
+void TlaDeviceSlave::DoOnVersion(TlaMBTransaction*, std::int32_t result) {
+  TlaMBDeviceVersion* version = versionTransa_.load();
+  if (result == 0 && DMColl && version) {
+    TlaRegDefsList* list = DMColl->LoadRegDefsListFor(version->GetFullString());
+    if (list && CreateRegDataBuffer(list)) {
+      AfterVersionFound();
+      if (OnVersionFound) OnVersionFound(this);
+      UpdateSlaveState();
+      return;
+    }
+  }
+  // No collection, no model for the version, or the image exists already.
+  if (result == 0 && OnVersionUnknown) OnVersionUnknown(this);
+  UpdateSlaveState();
+}
+
+void TlaDeviceSlave::DoOnVersionError(TlaMBTransaction*, std::int32_t) {
+  if (OnVersionError) OnVersionError(this);
+  UpdateSlaveState();
+}
+
+void TlaDeviceSlave::DoOnChangeSetup(TlaMBDeviceSetup* sender, str_SetupItems& newvalues) {
+  {
+    auto list = transaList_.LockList();
+    const std::uint8_t address = deviceSetup_->GetModBusAddress();
+    for (TlaMBTransaction* t : *list) t->SlaveAddress = address;
+  }
+  const bool enabled = deviceSetup_->GetEnable();
+  if (enabled) faultCount_ = 0;
+  // Settings that became valid while attached start the identification now.
+  // (A device that disables itself on the worker never gets here with Enable.)
+  if (enabled && connOwner_.load() && !versionTransa_.load() && deviceSetup_->GetIsValid())
+    StartIdentification();
+  UpdateSlaveState();
+  if (OnSetupChange) OnSetupChange(sender, newvalues);
+}
+
+bool TlaDeviceSlave::CreateRegDataBuffer(TlaRegDefsList* list) {
+  const bool built = TlaRegDataBuffer::CreateRegDataBuffer(list);
+  if (built) hasModel_ = true;
+  return built;
+}
+
+// ---------------------------------------------------------------------------
+// Operations
+
+bool TlaDeviceSlave::LoadFromIniFile(const std::string& fileName, const std::string& deviceName) {
+  const bool loaded = deviceSetup_->LoadFromIniFile(fileName, deviceName);
+  UpdateSlaveState();
+  return loaded;
+}
+
+bool TlaDeviceSlave::LoadFromRegistry(kd::RootKey root, const std::string& keyPath, const std::string& deviceName) {
+  bool loaded = false;
+  try {
+    loaded = deviceSetup_->LoadFromRegistry(root, keyPath, deviceName);
+  } catch (...) {
+    UpdateSlaveState();  // part of the values may have changed
+    throw;
+  }
+  UpdateSlaveState();
+  return loaded;
+}
+
+int TlaDeviceSlave::GetTransaCount() { return transaList_.Count(); }
+
+TlaMBTransaction* TlaDeviceSlave::GetTransa(int index) {
+  auto list = transaList_.LockList();
+  if (index < 0 || index >= static_cast<int>(list->size()))
+    throw kd::Exception(kd::Sprintf("GetTransa: List index out of bounds (%d)", index));
+  return (*list)[static_cast<std::size_t>(index)];
+}
+
+void TlaDeviceSlave::ChangeSlaveAddress(std::uint8_t address) {
+  deviceSetup_->SetModBusAddress(address);
+  auto list = transaList_.LockList();
+  for (TlaMBTransaction* t : *list) t->SlaveAddress = address;
+}
+
+TlaMBDataModelScan* TlaDeviceSlave::ExecDataModelScan(TlaTransaEvent onDone, TlaTransaProgressEvent onProgress) {
+  if (!dmScanTransa_) dmScanTransa_ = new TlaMBDataModelScan(this, kScanPeriod);  // owned: joins TransaList
+  dmScanTransa_->OnDone = std::move(onDone);
+  dmScanTransa_->OnProgress = std::move(onProgress);
+  dmScanTransa_->Start(3);
+  return dmScanTransa_;
+}
+
+void TlaDeviceSlave::ReadProperties() {
+  if (!hasModel_) return;  // the category comes from the data model
+  if (!propertiesTransa_)
+    propertiesTransa_ = new TlaMBChainedTransa(this, "Properties", TlaMBChainedTransa::Read);  // owned
+  propertiesTransa_->OnDone = OnProperties;
+  propertiesTransa_->DisableOnSuccess = true;
+  propertiesTransa_->DisableOnError = true;
+  propertiesTransa_->SetActive(true);
+}
+
+void TlaDeviceSlave::DoOnTransaError(TlaMBTransaction* transa, std::int32_t result) {
+  if (OnTransaError) OnTransaError(transa, result);
+}
+
+// ---------------------------------------------------------------------------
+// Synchronous register access
+
+bool TlaDeviceSlave::CanAccess() const {
+  TlaMBThread* owner = connOwner_.load();
+  return owner && owner->IsConnected() && slaveState_.load() == slaveOnline;
+}
+
+bool TlaDeviceSlave::ReadReg(int address, bool wait) {
+  if (address < 0 || address > 0xFFFF || !CanAccess()) return false;
+  if (readTransa_ && readTransa_->GetBusy()) return false;
+  if (!readTransa_) readTransa_ = new TlaMBReadHoldRegisters(this, 1, 0);  // owned: joins TransaList
+  return RunPrivate(readTransa_, address, wait);
+}
+
+bool TlaDeviceSlave::WriteReg(int address, bool wait) {
+  if (address < 0 || address > 0xFFFF || !CanAccess()) return false;
+  if (writeTransa_ && writeTransa_->GetBusy()) return false;
+  if (!writeTransa_) writeTransa_ = new TlaMBWriteSingleRegister(this, 0);  // owned: joins TransaList
+  return RunPrivate(writeTransa_, address, wait);
+}
+
+bool TlaDeviceSlave::RunPrivate(TlaMBSimpleTransa* transa, int address, bool wait) {
+  TlaMBThread* owner = connOwner_.load();
+  {
+    // Under the list lock the worker is outside this device's pass, so it
+    // neither runs the transaction nor is about to while it is set up.
+    auto list = transaList_.LockList();
+    if (transa->GetBusy()) return false;
+    transa->SetActive(false);
+    transa->SetRange(static_cast<std::uint16_t>(address), 1);
+    transa->DisableOnSuccess = true;
+    transa->DisableOnError = true;
+    transa->SetActive(true);
+  }
+  if (!wait) return transa->GetLastResult() == 0;
+
+  // The worker clears Active after the run (both disable flags are set).
+  kd::MainThread::WaitUntil(
+      [&] {
+        return !transa->GetActive() || connOwner_.load() != owner || !owner->IsConnected() ||
+               slaveState_.load() != slaveOnline;
+      },
+      std::chrono::milliseconds::max(), kWaitPoll);
+  if (transa->GetActive()) {
+    // The wait ended without the run: the request is withdrawn and fails,
+    // rather than reporting an earlier run's result.
+    auto list = transaList_.LockList();
+    if (transa->GetActive()) {
+      transa->SetActive(false);
+      return false;
+    }
+  }
+  return transa->GetLastResult() == 0;
+}
+
+bool TlaDeviceSlave::ReadReg(const std::string& name, bool wait) { return ReadReg(GetRegister(name), wait); }
+bool TlaDeviceSlave::WriteReg(const std::string& name, bool wait) { return WriteReg(GetRegister(name), wait); }
+
+bool TlaDeviceSlave::ReadReg(TlaRegister* reg, bool wait) {
+  return reg && ReadReg(static_cast<int>(reg->Definition->RegAddr), wait);
+}
+
+bool TlaDeviceSlave::WriteReg(TlaRegister* reg, bool wait) {
+  return reg && WriteReg(static_cast<int>(reg->Definition->RegAddr), wait);
+}
+
+// ---------------------------------------------------------------------------
+// Export, import, listings
+
+void TlaDeviceSlave::ExportToIniFile(const std::string& section, kd::IniFile* ini) {
+  if (!ini || !RegDefs()) return;
+  const auto blocks = RegDefs()->GetCategoryBlocks("ImportExport");
+  ForEachRegister(blocks.get(), [&](TlaRegister* reg) { reg->SaveToIni(section, ini); });
+}
+
+void TlaDeviceSlave::ImportFromIniFile(const std::string& section, const kd::IniFile* ini) {
+  if (!ini || !RegDefs()) return;
+  const auto blocks = RegDefs()->GetCategoryBlocks("ImportExport");
+  std::optional<std::string> failure;
+  ForEachRegister(blocks.get(), [&](TlaRegister* reg) {
+    try {
+      reg->LoadFromIni(section, ini);
+    } catch (const kd::Exception& e) {
+      if (!failure) failure = reg->Definition->Name + ": " + e.what();
+    }
+  });
+  if (failure) throw kd::ConvertError("ImportFromIniFile: " + *failure);
+}
+
+void TlaDeviceSlave::CompileValuesList(const TlaRegBlock* blocks, kd::StringList* list) {
+  if (!list) return;
+  ForEachRegister(blocks, [&](TlaRegister* reg) { reg->Dump(list); });
+}
+
+void TlaDeviceSlave::StandardFaultScan(TlaRegister* reg, kd::StringList* list) {
+  if (!reg || !list || !reg->Definition->IsIntegerType()) return;
+  const TlaRegDefinition& d = *reg->Definition;
+  const int bits = std::min(8 * d.GetElementSize(), 32);
+  for (int i = 0; i < d.Length; ++i) {
+    const auto value = static_cast<std::uint32_t>(reg->GetValueInteger(static_cast<std::uint8_t>(i)));
+    for (int j = 0; j < bits; ++j)
+      if ((value >> j) & 1u) list->Add(d.GetBitName(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(j)));
+  }
+}

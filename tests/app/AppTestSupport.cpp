@@ -44,16 +44,18 @@ void Idle() {
 struct ModalScript::Impl {
   std::vector<Handler> handlers;
   std::size_t next = 0;
+  QPointer<QWidget> answered;  // the dialog last answered, while it is open
   QTimer timer;
 };
 
 ModalScript::ModalScript(std::vector<Handler> handlers) : impl_(std::make_unique<Impl>()) {
   impl_->handlers = std::move(handlers);
   QObject::connect(&impl_->timer, &QTimer::timeout, [impl = impl_.get()] {
+    if (impl->answered && !impl->answered->isVisible()) impl->answered = nullptr;
     QWidget* dialog = QApplication::activeModalWidget();
-    if (!dialog || !dialog->isVisible() || dialog->property("kdtestAnswered").toBool()) return;
+    if (!dialog || !dialog->isVisible() || dialog == impl->answered) return;
     if (impl->next >= impl->handlers.size()) return;
-    dialog->setProperty("kdtestAnswered", true);
+    impl->answered = dialog;
     impl->handlers[impl->next++](dialog);
   });
   impl_->timer.start(2);

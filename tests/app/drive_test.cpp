@@ -1,0 +1,240 @@
+// The drive online behind the main window: references stepped and typed in
+// speed and current mode, the virtual inputs and their check marks, write
+// failures and a repeating transaction error, the About box's drive text.
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "Modulenetwork.h"
+#include "Startup.h"
+#include "Tladevicekd730cmp.h"
+#include "Tlambsimpletransacls.h"
+#include "Winabout.h"
+#include "Winmain.h"
+
+using namespace apptest;
+
+namespace {
+
+bool Logged(const QString& line) { return LogLines().contains(line); }
+
+// The mbserver process serving this test's connection.
+pid_t ServerProcess() {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, comm, state;
+    pid_t parent = 0;
+    if (stat >> pid >> comm >> state >> parent && parent == ::getpid() && comm == "(mbserver)")
+      return static_cast<pid_t>(std::stol(pid));
+  }
+  return -1;
+}
+
+class DriveOnline : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.RegisterServer();
+    drive_ = std::make_unique<SimulatedDrive>(folder_);
+    forms_ = std::make_unique<TProgramForms>();
+    MainForm->show();
+    MainForm->acOpenConnection->trigger();
+    ASSERT_TRUE(PumpUntil([] {
+      return Logged("Data refreshed from drive.") && MainForm->acRefUp10->isEnabled() &&
+             MainForm->stRefDig->text() != "000.0";
+    }));
+  }
+  void TearDown() override { forms_.reset(); }
+
+  TlaDeviceKD730& Drive() { return *Network->laDevice; }
+  QString LastLog() { return LogLines().value(LogLines().size() - 1); }
+  // CfgFlags with one bit changed, written to the drive; then the next state update.
+  void SetCfgFlag(int bit, bool on) {
+    Drive().CfgFlags->SetValueBit(0, static_cast<std::uint8_t>(bit), on);
+    ASSERT_TRUE(Drive().WriteReg(Drive().CfgFlags, true));
+    NextStateUpdate();
+  }
+  void NextStateUpdate() {
+    MainForm->stRefDig->setText("");
+    ASSERT_TRUE(PumpUntil([] { return !MainForm->stRefDig->text().isEmpty(); }));
+  }
+  // RefDig as the drive holds it (read back over a local value that differs).
+  int DriveRefDig() {
+    Drive().RefDig->SetValueInteger(0, -1234);
+    EXPECT_TRUE(Drive().ReadReg(Drive().RefDig, true));
+    return Drive().RefDig->GetValueInteger(0);
+  }
+
+  ProgramFolder folder_;
+  std::unique_ptr<SimulatedDrive> drive_;
+  std::unique_ptr<TProgramForms> forms_;
+};
+
+TEST_F(DriveOnline, ReferenceStepsInSpeedMode) {
+  EXPECT_EQ(MainForm->stRefDig->text(), "Speed Ref: 0.0%");
+  struct Step {
+    QAction* action;
+    const char* log;
+    int refDig;  // percent x 0.75 x 327.68, truncated
+  };
+  const Step steps[] = {{MainForm->acRefUp10, "Digital reference write: 1.0", 245},
+                        {MainForm->acRefUp100, "Digital reference write: 11.0", 2702},
+                        {MainForm->acRefDwn1, "Digital reference write: 10.9", 2677},
+                        {MainForm->acRefDwn100, "Digital reference write: 0.9", 219},
+                        {MainForm->acRefDwn10, "Digital reference write: -0.1", -26},
+                        {MainForm->acRefUp1, "Digital reference write: -0.0", -1},
+                        {MainForm->acRefZero, "Digital reference write: 0.0", 0}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.log);
+    step.action->trigger();
+    EXPECT_EQ(LastLog(), step.log);
+    EXPECT_EQ(DriveRefDig(), step.refDig);
+  }
+  MainForm->acRefUp100->trigger();
+  NextStateUpdate();
+  EXPECT_EQ(MainForm->stRefDig->text(), "Speed Ref: 10.0%");
+}
+
+TEST_F(DriveOnline, ReferenceStepInCurrentMode) {
+  SetCfgFlag(9, true);
+  EXPECT_EQ(MainForm->stRefDig->text(), "Current Ref: 0.0A");
+  const double ica = Drive().IcA->GetValueDouble(0);
+  ASSERT_EQ(ica, 10.0);
+  // +1.0 A of a 10 A continuous current: RefDig 10 %.
+  MainForm->acRefUp10->trigger();
+  EXPECT_EQ(LastLog(), "Digital reference write: 10.0");
+  EXPECT_EQ(DriveRefDig(), 2457);
+  NextStateUpdate();
+  EXPECT_EQ(MainForm->stRefDig->text(), "Current Ref: 1.0A");
+
+  std::vector<std::string> seen;
+  {
+    ModalScript script({Input("2.5", &seen)});
+    QTest::mouseDClick(MainForm->stRefDig, Qt::LeftButton);
+  }
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], "Edit setpoint");
+  EXPECT_EQ(seen[1], "Current reference");
+  EXPECT_EQ(LastLog(), "Digital reference write: 25.0");
+}
+
+TEST_F(DriveOnline, TypedSpeedReference) {
+  std::vector<std::string> seen;
+  {
+    ModalScript script({Input("12.5", &seen)});
+    QTest::mouseDClick(MainForm->stRefDig, Qt::LeftButton);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"Edit setpoint", "Speed reference", "0"}));
+  EXPECT_EQ(LastLog(), "Digital reference write: 12.5");
+  EXPECT_EQ(DriveRefDig(), 3072);
+
+  const int lines = static_cast<int>(LogLines().size());
+  std::vector<std::string> messages;
+  {
+    ModalScript script({Input("12,5"), Message(&messages)});
+    QTest::mouseDClick(MainForm->stRefDig, Qt::LeftButton);
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"Only numeric values allowed."});
+  EXPECT_EQ(LogLines().size(), lines);
+  EXPECT_EQ(DriveRefDig(), 3072);
+  {
+    ModalScript script({Cancel()});
+    QTest::mouseDClick(MainForm->stRefDig, Qt::LeftButton);
+  }
+  EXPECT_EQ(LogLines().size(), lines);
+}
+
+TEST_F(DriveOnline, ReferenceActionsNeedTheDigitalReference) {
+  SetCfgFlag(0, false);
+  Idle();
+  EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
+  EXPECT_FALSE(MainForm->acRefZero->isEnabled());
+  EXPECT_FALSE(MainForm->stRefDig->isEnabled());
+  EXPECT_TRUE(MainForm->acInhibit->isEnabled());
+}
+
+TEST_F(DriveOnline, VirtualInputsAndTheirCheckMarks) {
+  EXPECT_FALSE(MainForm->acInhibit->isChecked());
+  MainForm->acInhibit->trigger();
+  EXPECT_TRUE(LastLog().startsWith("Virtual Input Write: "));
+  // The mark comes from the next state update.
+  NextStateUpdate();
+  EXPECT_TRUE(MainForm->acInhibit->isChecked());
+  EXPECT_FALSE(MainForm->acDisableCW->isChecked());
+  MainForm->acDisableCCW->trigger();
+  NextStateUpdate();
+  EXPECT_TRUE(MainForm->acDisableCCW->isChecked());
+  EXPECT_EQ(Drive().VirtualInput->GetValueInteger(0), 5);
+
+  // Inverted input logic: the marks show the opposite of the bits.
+  SetCfgFlag(2, true);
+  EXPECT_FALSE(MainForm->acInhibit->isChecked());
+  EXPECT_TRUE(MainForm->acDisableCW->isChecked());
+  EXPECT_FALSE(MainForm->acDisableCCW->isChecked());
+
+  // Terminal inputs: a toggle changes and logs nothing; the marks follow Input.
+  SetCfgFlag(2, false);
+  SetCfgFlag(1, false);
+  const int lines = static_cast<int>(LogLines().size());
+  MainForm->acDisableCW->trigger();
+  EXPECT_EQ(LogLines().size(), lines);
+  EXPECT_EQ(Drive().VirtualInput->GetValueInteger(0), 5);
+  NextStateUpdate();
+  EXPECT_EQ(MainForm->acInhibit->isChecked(), Drive().Input->GetValueBit(0, 2));
+}
+
+TEST_F(DriveOnline, WriteFailuresAreLogged) {
+  // Once the private write exists, it is sent to an address nobody answers.
+  ASSERT_TRUE(Drive().WriteReg(Drive().CfgFlags, true));
+  ASSERT_NE(Drive().WriteTransa(), nullptr);
+  Drive().WriteTransa()->SlaveAddress = 99;
+  MainForm->acRefUp10->trigger();
+  EXPECT_EQ(LastLog(), "Error: Digital reference NOT written!");
+  MainForm->acInhibit->trigger();
+  EXPECT_EQ(LastLog(), "Error: Virtual Input NOT written!");
+}
+
+TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
+  // The server process goes: every exchange of every pass fails at once.
+  const pid_t server = ServerProcess();
+  ASSERT_GT(server, 0);
+  ::kill(server, SIGKILL);
+  const QString error = "Transaction Error: COM port read error!";
+  ASSERT_TRUE(PumpUntil([&] { return LastLog().startsWith(error + "..."); }))
+      << MainForm->Memo->toPlainText().toStdString();
+  // The state read fails every pass, the fault read every tenth: at most one
+  // line each, the dots of every later failure at the end of the log.
+  EXPECT_EQ(LastLog(), error + QString(LastLog().size() - error.size(), '.'));
+  EXPECT_LE(LogLines().filter("Transaction Error").size(), 2);
+  EXPECT_EQ(LogLines().filter("Transaction Error").size(), LogLines().filter(error).size());
+  Idle();
+  EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
+}
+
+TEST_F(DriveOnline, AboutBoxShowsTheDrive) {
+  QString deviceText;
+  {
+    ModalScript script({[&](QWidget* dialog) {
+      ASSERT_EQ(dialog, AboutForm);
+      deviceText = AboutForm->DeviceMemo->toPlainText();
+      // A click on the text closes the box.
+      QTest::mouseClick(AboutForm->Memo->viewport(), Qt::LeftButton);
+    }});
+    MainForm->acAbout->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  EXPECT_FALSE(AboutForm->isVisible());
+  const QStringList lines = deviceText.split('\n');
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines[0], "Hardware version:\t\tKD730");
+  EXPECT_EQ(lines[1], "Firmware version:\t\t1.05");
+  EXPECT_EQ(lines[2], "Hardware voltage limit:\t550 V");
+  EXPECT_EQ(lines[3], "ModBus slave address:\t1");
+}
+
+}  // namespace

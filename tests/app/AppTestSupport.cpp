@@ -157,9 +157,13 @@ SimulatedDrive::SimulatedDrive(const ProgramFolder& folder, const std::vector<st
   folder.MapComPort(1, ptys_.B());
 }
 
-std::string ScreenshotPath(const std::string& name) {
+void SaveScreenshot(const std::string& name) {
   std::filesystem::create_directories(KD_SCREENSHOT_DIR);
-  return std::string(KD_SCREENSHOT_DIR) + "/" + name;
+  // The offscreen cursor stays where the window was shown (on its first button).
+  for (QWidget* w : MainForm->findChildren<QWidget*>()) w->setAttribute(Qt::WA_UnderMouse, false);
+  MainForm->update();
+  Idle();
+  EXPECT_TRUE(MainForm->grab().save(QString::fromStdString(std::string(KD_SCREENSHOT_DIR) + "/" + name)));
 }
 
 }  // namespace apptest

@@ -90,8 +90,8 @@ class SimulatedDrive {
   kdsim::SimProcess sim_;
 };
 
-// The path of a screenshot kept under the build folder.
-std::string ScreenshotPath(const std::string& name);
+// Saves the main window as a picture under the build folder.
+void SaveScreenshot(const std::string& name);
 
 }  // namespace apptest
 

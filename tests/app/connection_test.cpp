@@ -36,7 +36,7 @@ TEST_F(Connection, ConnectShowsTheDriveAndDisconnectClosesOnce) {
   EXPECT_TRUE(MainForm->acOpenConnection->isEnabled());
   EXPECT_FALSE(MainForm->acInhibit->isEnabled());
   EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
-  MainForm->grab().save(QString::fromStdString(ScreenshotPath("main-disconnected.png")));
+  SaveScreenshot("main-disconnected.png");
 
   MainForm->acOpenConnection->trigger();
   ASSERT_TRUE(PumpUntil([] { return Logged("ModBus open on COM1."); }));
@@ -55,7 +55,6 @@ TEST_F(Connection, ConnectShowsTheDriveAndDisconnectClosesOnce) {
   EXPECT_TRUE(MainForm->acInhibit->isEnabled());
   EXPECT_TRUE(MainForm->acCloseConnection->isEnabled());
   EXPECT_FALSE(MainForm->acOpenConnection->isEnabled());
-  MainForm->grab().save(QString::fromStdString(ScreenshotPath("main-connected.png")));
 
   MainForm->acCloseConnection->trigger();
   Idle();

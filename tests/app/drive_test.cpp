@@ -216,6 +216,18 @@ TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
   EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
 }
 
+TEST_F(DriveOnline, ScreenshotWithTheMotorRunning) {
+  MainForm->acRefUp100->trigger();
+  MainForm->acRefUp100->trigger();
+  MainForm->acRefUp100->trigger();
+  // The drive ramps up: wait for the armature voltage to pass 100 V.
+  ASSERT_TRUE(PumpUntil([] { return MainForm->stArmature->text().split(' ')[0].toDouble() > 100; }, 30s));
+  NextStateUpdate();
+  EXPECT_EQ(MainForm->stRefDig->text(), "Speed Ref: 30.0%");
+  EXPECT_NE(MainForm->stCurrent->text(), "000.0");
+  SaveScreenshot("main-connected.png");
+}
+
 TEST_F(DriveOnline, AboutBoxShowsTheDrive) {
   QString deviceText;
   {

@@ -115,23 +115,15 @@ double ScaleFactor(const TlaRegBound* scaleBound) {
 TlaParFrac16::TlaParFrac16(TlaDeviceSlave* device, TlaRegister* gain, TlaRegister* scale, std::uint8_t element)
     : TlaParValue(device, gain, element), ScaleRegister(scale) {}
 
-double TlaParFrac16::GetMax() {
+double TlaParFrac16::BoundProduct(std::unique_ptr<TlaRegBound> TlaRegister::*bound) {
   if (!Register) return 0.0;
-  const double gain = Register->MaxBound ? Register->MaxBound->GetValue() : 0.0;
-  return gain * ScaleFactor(ScaleRegister ? ScaleRegister->MaxBound.get() : nullptr);
+  const TlaRegBound* gain = (Register->*bound).get();
+  return (gain ? gain->GetValue() : 0.0) * ScaleFactor(ScaleRegister ? (ScaleRegister->*bound).get() : nullptr);
 }
 
-double TlaParFrac16::GetMin() {
-  if (!Register) return 0.0;
-  const double gain = Register->MinBound ? Register->MinBound->GetValue() : 0.0;
-  return gain * ScaleFactor(ScaleRegister ? ScaleRegister->MinBound.get() : nullptr);
-}
-
-double TlaParFrac16::GetDefault() {
-  if (!Register) return 0.0;
-  const double gain = Register->DefaultBound ? Register->DefaultBound->GetValue() : 0.0;
-  return gain * ScaleFactor(ScaleRegister ? ScaleRegister->DefaultBound.get() : nullptr);
-}
+double TlaParFrac16::GetMax() { return BoundProduct(&TlaRegister::MaxBound); }
+double TlaParFrac16::GetMin() { return BoundProduct(&TlaRegister::MinBound); }
+double TlaParFrac16::GetDefault() { return BoundProduct(&TlaRegister::DefaultBound); }
 
 double TlaParFrac16::GetValue() {
   if (!Register) return 0.0;
@@ -176,10 +168,6 @@ bool TlaParFrac16::Write() {
 
 // ---------------------------------------------------------------------------
 // TlaParEncoded
-
-std::string TlaParEncoded::GetMaxText() { return HasMax() ? CodedText(GetMax()) : std::string(); }
-std::string TlaParEncoded::GetMinText() { return HasMin() ? CodedText(GetMin()) : std::string(); }
-std::string TlaParEncoded::GetDefaultText() { return HasDefault() ? CodedText(GetDefault()) : std::string(); }
 
 std::string TlaParEncoded::GetValueText() {
   if (!Register) return {};

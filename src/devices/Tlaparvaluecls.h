@@ -8,12 +8,13 @@
 // creates it deletes it. Every operation answers 0, false or "" without a
 // register. Main thread only.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Strings.h"
+#include "Tlaregistercls.h"
 
-class TlaRegister;
 class TlaDeviceSlave;
 
 // Codes of the value lists: 0 or more a value to set, the others special rows.
@@ -94,16 +95,19 @@ class TlaParFrac16 : public TlaParValue {
   // The gain register, then (only when that succeeded) the scale register.
   bool Read() override;
   bool Write() override;
+
+ private:
+  // The gain register's bound times 2^(the scale register's bound), each
+  // factor taken when the bound exists.
+  double BoundProduct(std::unique_ptr<TlaRegBound> TlaRegister::*bound);
 };
 
-// A coded value: texts from the register's "_Coded" line.
+// A coded value: texts from the register's "_Coded" line (the limit texts
+// are the base's, which already gives the coded texts of the bounds).
 class TlaParEncoded : public TlaParValue {
  public:
   using TlaParValue::TlaParValue;
 
-  std::string GetMaxText() override;
-  std::string GetMinText() override;
-  std::string GetDefaultText() override;
   std::string GetValueText() override;
   // With limits and a default: the default row and the separator; then every
   // code from 0 to the maximum bound (none without a maximum).

@@ -2,7 +2,6 @@
 // states, fault cut-off, re-addressing, synchronous register access, scan
 // and properties, re-identification.
 #include <gtest/gtest.h>
-#include <modbus.h>
 
 #include <atomic>
 #include <cerrno>
@@ -23,18 +22,6 @@ class CountingDevice : public TlaDeviceSlave {
  protected:
   void AfterVersionFound() override { ++afterVersionFound; }
 };
-
-// A register of the simulator read by an independent master.
-int SimRegister(int port, int address) {
-  modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-  if (!ctx) return -1;
-  modbus_set_slave(ctx, 1);
-  std::uint16_t value = 0;
-  int got = modbus_connect(ctx) == 0 ? modbus_read_registers(ctx, address, 1, &value) : -1;
-  modbus_close(ctx);
-  modbus_free(ctx);
-  return got == 1 ? value : -1;
-}
 
 class SlaveOnLine : public ::testing::TestWithParam<Line> {
  protected:
@@ -141,8 +128,7 @@ TEST_F(Slave, ChoosesTheDataModelByTheReportedVersion) {
 }
 
 TEST_F(Slave, FaultCutOffDisablesOnTheEleventhTimeoutAndReEnablingRecovers) {
-  const int port = kdtest::FreeTcpPort();
-  auto sim = std::make_unique<SimLine>(Line::Tcp, std::vector<std::string>{"--silent"}, port);
+  SimLine sim(Line::Tcp, {"--silent"});
   TlaDeviceSlave dev;
   dev.DMColl = &stack.coll;
   dev.FaultCutOff = true;
@@ -155,7 +141,7 @@ TEST_F(Slave, FaultCutOffDisablesOnTheEleventhTimeoutAndReEnablingRecovers) {
     ++times8;
   };
   TlaMBThread thread;
-  Stack::Attach(dev, thread, *sim, 1, 100, 0);
+  Stack::Attach(dev, thread, sim, 1, 100, 0);
   dev.VersionTransa()->SetPeriod(1);  // one attempt per pass
   Stack::Open(thread);
   ASSERT_TRUE(stack.RunUntil([&] { return times8 > 0; }));
@@ -166,8 +152,7 @@ TEST_F(Slave, FaultCutOffDisablesOnTheEleventhTimeoutAndReEnablingRecovers) {
   EXPECT_EQ(times8, 1);
 
   // The drive answers again; enabling clears the count.
-  sim.reset();
-  sim = std::make_unique<SimLine>(Line::Tcp, std::vector<std::string>{}, port);
+  sim.Restart({});
   dev.DeviceSetup()->SetEnable(true);
   EXPECT_EQ(dev.GetFaultCount(), 0u);
   EXPECT_NE(dev.GetSlaveState(), slaveFaultLimit);
@@ -180,9 +165,7 @@ TEST_F(Slave, EveryCallGetsItsOwnRunsResultAndFailingTransactionsGiveState7) {
   TlaDeviceSlave dev;
   dev.DMColl = &stack.coll;
   TlaMBThread thread;
-  Stack::Attach(dev, thread, sim, 1, 300, 0);
-  Stack::Open(thread);
-  ASSERT_TRUE(stack.Online(dev));
+  ASSERT_TRUE(stack.Connect(dev, thread, sim, 300, 0));
   ASSERT_EQ(dev.GetRegisterCount(), 63);
 
   const struct {
@@ -219,9 +202,7 @@ TEST_F(Slave, ChangeSlaveAddressReaddressesEveryTransactionWhileConnected) {
   TlaDeviceSlave dev;
   dev.DMColl = &stack.coll;
   TlaMBThread thread;
-  Stack::Attach(dev, thread, sim, 1, 200, 0);
-  Stack::Open(thread);
-  ASSERT_TRUE(stack.Online(dev));
+  ASSERT_TRUE(stack.Connect(dev, thread, sim, 200, 0));
   ASSERT_TRUE(dev.ReadReg(24, true));
   ASSERT_TRUE(dev.WriteReg(24, true));
   new TlaMBReadHoldRegisters(&dev, 1, 3);  // owned by the device
@@ -248,9 +229,7 @@ TEST_F(Slave, DataModelScanAndPropertiesRead) {
   TlaMBThread thread;
   dev.ReadProperties();  // no model yet: nothing
   EXPECT_EQ(dev.PropertiesTransa(), nullptr);
-  Stack::Attach(dev, thread, sim);
-  Stack::Open(thread);
-  ASSERT_TRUE(stack.Online(dev));
+  ASSERT_TRUE(stack.Connect(dev, thread, sim));
 
   std::vector<int> progress;
   std::optional<std::int32_t> scanned, properties;
@@ -279,9 +258,7 @@ TEST_F(Slave, ReidentifiesOnANewConnectionAndKeepsItsFirstModel) {
   dev.OnVersionFound = [&](TlaDeviceSlave*) { ++found; };
   dev.OnVersionUnknown = [&](TlaDeviceSlave*) { ++unknown; };
   auto first = std::make_unique<TlaMBThread>();
-  Stack::Attach(dev, *first, sim);
-  Stack::Open(*first);
-  ASSERT_TRUE(stack.Online(dev));
+  ASSERT_TRUE(stack.Connect(dev, *first, sim));
   TlaRegDefsList* model = dev.RegDefs();
   first.reset();  // closes the connection and lets the device go
   EXPECT_EQ(dev.GetConnOwner(), nullptr);

@@ -1,0 +1,127 @@
+#include "Tladevicekdslavecmp.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "Tlambchainedtransacls.h"
+
+TlaDeviceKDSlave::TlaDeviceKDSlave(kd::Component* owner) : TlaDeviceSlave(owner) {}
+
+TlaDeviceKDSlave::~TlaDeviceKDSlave() = default;
+
+TlaMBChainedTransa* TlaDeviceKDSlave::NewChained(const char* category, int mode,
+                                                 void (TlaDeviceKDSlave::*done)(TlaMBTransaction*, std::int32_t)) {
+  auto* transa = new TlaMBChainedTransa(this, category, mode);  // owned: joins TransaList
+  transa->OnDone = [this, done](TlaMBTransaction* t, std::int32_t v) { (this->*done)(t, v); };
+  transa->OnError = [this](TlaMBTransaction* t, std::int32_t r) { DoOnTransaError(t, r); };
+  return transa;
+}
+
+void TlaDeviceKDSlave::AfterVersionFound() {
+  RegistersSetup();
+  EE_ModBusSlave = GetRegister(std::string("EE_ModBusSlave"));
+  eeModBusSlaveView_ = std::make_unique<TlaParValue>(this, EE_ModBusSlave, 0);
+  AssignDoOnAfterEdit(RegDefs()->GetCategoryBlocks("RamSetup").get());
+
+  // Periodic: every pass and every tenth pass, never switched off by a result.
+  TlaMBChainedTransa* actState = NewChained("ActState", TlaMBChainedTransa::Read, &TlaDeviceKDSlave::DoOnStateUpdate);
+  actState->SetPeriod(1);
+  actState->DisableOnSuccess = false;
+  actState->DisableOnError = false;
+  actState->SetActive(true);
+  TlaMBChainedTransa* faultState =
+      NewChained("FaultState", TlaMBChainedTransa::Read, &TlaDeviceKDSlave::DoOnFaultUpdate);
+  faultState->SetPeriod(10);
+  faultState->DisableOnSuccess = false;
+  faultState->DisableOnError = false;
+  faultState->SetActive(true);
+
+  // Until one run succeeds.
+  ramSetupRead_ = NewChained("RamSetup", TlaMBChainedTransa::Read, &TlaDeviceKDSlave::DoOnSetupUpdate);
+  ramSetupRead_->SetPeriod(10);
+  ramSetupRead_->DisableOnSuccess = true;
+  ramSetupRead_->DisableOnError = false;
+  ramSetupRead_->SetActive(true);
+
+  // One run per activation.
+  ramSetupWrite_ = NewChained("RamSetup", TlaMBChainedTransa::Write, &TlaDeviceKDSlave::DoOnSetupSent);
+  ramSetupWrite_->DisableOnSuccess = true;
+  ramSetupWrite_->DisableOnError = true;
+  eePromSetupWrite_ = NewChained("EEPromSetup", TlaMBChainedTransa::Write, &TlaDeviceKDSlave::DoOnSetupSave);
+  eePromSetupWrite_->DisableOnSuccess = true;
+  eePromSetupWrite_->DisableOnError = true;
+}
+
+void TlaDeviceKDSlave::ReadSetup() {
+  if (ramSetupRead_) ramSetupRead_->SetActive(true);
+}
+
+void TlaDeviceKDSlave::SendSetup() {
+  saveAfterSend_ = false;
+  if (ramSetupWrite_) ramSetupWrite_->SetActive(true);
+}
+
+void TlaDeviceKDSlave::SaveSetup() {
+  saveAfterSend_ = true;
+  if (ramSetupWrite_) ramSetupWrite_->SetActive(true);
+}
+
+void TlaDeviceKDSlave::AssignDoOnAfterEdit(const TlaRegBlock* blocks) {
+  ForEachRegister(blocks, [this](TlaRegister* reg) {
+    reg->OnAfterEdit = [this](TlaRegister* r, bool changed) { DoOnAfterEdit(r, changed); };
+  });
+}
+
+void TlaDeviceKDSlave::DoOnAfterEdit(TlaRegister*, bool changed) {
+  if (changed) SetupState = setupEdited;
+  AfterEdit();
+}
+
+void TlaDeviceKDSlave::DoOnStateUpdate(TlaMBTransaction* transa, std::int32_t value) {
+  if (OnStateUpdate) OnStateUpdate(transa, value);
+}
+
+void TlaDeviceKDSlave::DoOnFaultUpdate(TlaMBTransaction* transa, std::int32_t value) {
+  AfterFaultUpdate();
+  if (OnFaultUpdate) OnFaultUpdate(transa, value);
+}
+
+void TlaDeviceKDSlave::DoOnSetupUpdate(TlaMBTransaction* transa, std::int32_t value) {
+  if (SetupState != setupSent) SetupState = setupSynced;
+  AfterSetupUpdate();
+  if (OnSetupUpdate) OnSetupUpdate(transa, value);
+}
+
+void TlaDeviceKDSlave::DoOnSetupSent(TlaMBTransaction* transa, std::int32_t value) {
+  if (SetupState == setupEdited) SetupState = setupSent;
+  if (OnSetupSent) OnSetupSent(transa, value);
+  if (!saveAfterSend_) return;
+  saveAfterSend_ = false;
+  CopyToEepromTwins();
+  if (eePromSetupWrite_) eePromSetupWrite_->SetActive(true);
+}
+
+void TlaDeviceKDSlave::DoOnSetupSave(TlaMBTransaction* transa, std::int32_t value) {
+  SetupState = setupSynced;
+  if (OnSetupSave) OnSetupSave(transa, value);
+}
+
+void TlaDeviceKDSlave::CopyToEepromTwins() {
+  if (!ramSetupWrite_) return;
+  std::vector<std::uint8_t> bytes;
+  ForEachRegister(ramSetupWrite_->GetBlocks(), [&](TlaRegister* source) {
+    if (source->Definition->RegAddr == source->Definition->RegProg) return;
+    TlaRegister* twin = GetRegister(static_cast<int>(source->Definition->RegProg));
+    if (!twin) return;
+    // Both segments share the image's one lock: read, release, then write.
+    // No more than the source holds is copied.
+    const auto size = static_cast<std::size_t>(std::min(source->Segment->Size(), twin->Segment->Size()));
+    {
+      TlaThreadBuffer::ReadAccess from(*source->Segment);
+      bytes.assign(from.Data(), from.Data() + size);
+    }
+    TlaThreadBuffer::WriteAccess to(*twin->Segment);
+    if (size) std::memcpy(to.Data(), bytes.data(), size);
+  });
+}

@@ -1,0 +1,85 @@
+#pragma once
+// TlaDeviceKDSlave: the base of the drive models. Once the data model is
+// loaded it lets the model map its registers (RegistersSetup), polls the
+// live state (category "ActState", every pass) and the fault words
+// ("FaultState", every tenth pass), reads the setup from the drive's RAM once
+// ("RamSetup", repeated every tenth pass until it succeeds), and offers the
+// send/save cycle: the RAM setup write and, after SaveSetup, the copy of every
+// setup register into its EEPROM twin and the EEPROM write ("EEPromSetup").
+//
+// Setup state: 0 unknown (not read yet), 1 synced, 2 edited, 3 sent to RAM
+// but not saved. A RAM read sets 1 unless the state is 3; an edit of a hooked
+// register that changed it sets 2; a RAM write turns 2 into 3; an EEPROM
+// write sets 1. Main thread only.
+#include <cstdint>
+#include <memory>
+
+#include "Tladeviceslavecmp.h"
+#include "Tlaparvaluecls.h"
+
+using TlaSetupState = std::uint8_t;
+inline constexpr TlaSetupState setupUnknown = 0;
+inline constexpr TlaSetupState setupSynced = 1;
+inline constexpr TlaSetupState setupEdited = 2;
+inline constexpr TlaSetupState setupSent = 3;
+
+class TlaDeviceKDSlave : public TlaDeviceSlave {
+ public:
+  explicit TlaDeviceKDSlave(kd::Component* owner = nullptr);
+  ~TlaDeviceKDSlave() override;
+  std::string ClassName() const override { return "TlaDeviceKDSlave"; }
+
+  // One run of the RAM setup read (repeated every tenth pass until it succeeds).
+  void ReadSetup();
+  // The RAM setup write alone.
+  void SendSetup();
+  // The RAM setup write, then the EEPROM twins and the EEPROM write.
+  void SaveSetup();
+  // Hooks the after-edit event of every register of the blocks to DoOnAfterEdit.
+  void AssignDoOnAfterEdit(const TlaRegBlock* blocks);
+  void DoOnAfterEdit(TlaRegister* reg, bool changed);
+
+  TlaMBChainedTransa* RamSetupRead() const { return ramSetupRead_; }
+  TlaMBChainedTransa* RamSetupWrite() const { return ramSetupWrite_; }
+  TlaMBChainedTransa* EEPromSetupWrite() const { return eePromSetupWrite_; }
+  bool GetSaveAfterSend() const { return saveAfterSend_; }
+  TlaSetupState SetupState = setupUnknown;
+
+  // Null until the data model is loaded (or when it lacks the register).
+  TlaRegister* EE_ModBusSlave = nullptr;
+  TlaParValue* EE_ModBusSlaveView() const { return eeModBusSlaveView_.get(); }
+
+  TlaTransaEvent OnFaultUpdate;  // the fault words were read
+  TlaTransaEvent OnSetupUpdate;  // the RAM setup was read
+  TlaTransaEvent OnSetupSent;    // the RAM setup write is done
+  TlaTransaEvent OnSetupSave;    // the EEPROM setup write is done
+  TlaTransaEvent OnStateUpdate;  // the live state was read
+
+ protected:
+  void AfterVersionFound() override;
+  // The drive model maps its register fields and creates its views.
+  virtual void RegistersSetup() = 0;
+  virtual void AfterFaultUpdate() {}
+  virtual void AfterSetupUpdate() {}
+  virtual void AfterEdit() {}
+
+  void DoOnStateUpdate(TlaMBTransaction* transa, std::int32_t value);
+  void DoOnFaultUpdate(TlaMBTransaction* transa, std::int32_t value);
+  void DoOnSetupUpdate(TlaMBTransaction* transa, std::int32_t value);
+  void DoOnSetupSent(TlaMBTransaction* transa, std::int32_t value);
+  void DoOnSetupSave(TlaMBTransaction* transa, std::int32_t value);
+
+ private:
+  // A chained transaction of a category, owned by this device, its events bound.
+  TlaMBChainedTransa* NewChained(const char* category, int mode,
+                                 void (TlaDeviceKDSlave::*done)(TlaMBTransaction*, std::int32_t));
+  // Every RAM setup register with an EEPROM twin: its bytes into the twin.
+  void CopyToEepromTwins();
+
+  // Owned through TransaList (deleted by the base's destructor).
+  TlaMBChainedTransa* ramSetupRead_ = nullptr;
+  TlaMBChainedTransa* ramSetupWrite_ = nullptr;
+  TlaMBChainedTransa* eePromSetupWrite_ = nullptr;
+  bool saveAfterSend_ = false;
+  std::unique_ptr<TlaParValue> eeModBusSlaveView_;
+};

@@ -9,11 +9,6 @@
 #include "Qtmainloop.h"
 #include "Startup.h"
 
-// Leaks that LeakSanitizer reports in the system's font configuration
-// library when the offscreen platform loads fonts (caches it keeps until
-// exit); nothing of ours is suppressed.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);

@@ -1,10 +1,10 @@
 #include "Modulenetwork.h"
 
-#include <filesystem>
 
 #include "Apptext.h"
 #include "Dlgtcp.h"
 #include "Formats.h"
+#include "Startup.h"
 #include "Strings.h"
 #include "Tladevicekd730cmp.h"
 #include "Tladmcollectioncmp.h"
@@ -15,13 +15,6 @@
 TNetwork* Network = nullptr;
 
 namespace {
-
-std::string WorkingDirectory() {
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
-}
 
 void LogLine(const std::string& line) {
   if (MainForm) MainForm->Log(line);

@@ -2,12 +2,20 @@
 
 #include <QLocale>
 #include <clocale>
+#include <filesystem>
 
 #include "Dlgtcp.h"
 #include "Formats.h"
 #include "Modulenetwork.h"
 #include "Winabout.h"
 #include "Winmain.h"
+
+std::string WorkingDirectory() {
+  std::error_code ec;
+  std::string dir = std::filesystem::current_path(ec).string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
 
 void SetRegionalFormats() {
   std::setlocale(LC_NUMERIC, "C");

@@ -3,6 +3,7 @@
 // program's windows and data module, created in their fixed order and
 // destroyed in the reverse one.
 #include <memory>
+#include <string>
 
 class TMainForm;
 class TNetwork;
@@ -11,6 +12,10 @@ class TTCPForm;
 
 // The program's title.
 inline constexpr const char* kApplicationTitle = "KD730 Tuning Desk v1.02";
+
+// The current working directory with a trailing '/': the folder of the
+// program INI file and of the data-model files.
+std::string WorkingDirectory();
 
 // Decimal '.', thousands '\'', date '/' for the whole run, whatever the
 // system's locale (and C-library number conversions in the "C" locale, which

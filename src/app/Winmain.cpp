@@ -7,7 +7,6 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <exception>
-#include <filesystem>
 #include <map>
 
 #include "Appdialogs.h"
@@ -18,6 +17,7 @@
 #include "IniFile.h"
 #include "Modulenetwork.h"
 #include "RegisterModbusServer.h"
+#include "Startup.h"
 #include "Strings.h"
 #include "Tladevicekd730cmp.h"
 #include "Tlambthreadthr.h"
@@ -37,13 +37,6 @@ void Guarded(Fn&& fn) {
   } catch (const std::exception& error) {
     ShowException(error);
   }
-}
-
-std::string WorkingDirectory() {
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
 }
 
 }  // namespace

@@ -143,9 +143,8 @@ void ProgramFolder::MapComPort(int n, const std::string& device) const {
 
 namespace {
 
-std::vector<std::string> SimArgs(const std::string& line, const ProgramFolder& folder,
-                                 const std::vector<std::string>& extra) {
-  std::vector<std::string> args{"--rtu", line, "--par", folder.File("KD730_Parameters.par")};
+std::vector<std::string> SimArgs(const std::string& line, const std::vector<std::string>& extra) {
+  std::vector<std::string> args{"--rtu", line, "--par", std::string(KD_DATA_DIR) + "/KD730_Parameters.par"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
@@ -153,7 +152,7 @@ std::vector<std::string> SimArgs(const std::string& line, const ProgramFolder& f
 }  // namespace
 
 SimulatedDrive::SimulatedDrive(const ProgramFolder& folder, const std::vector<std::string>& extraArgs)
-    : sim_(KD_SIM_EXE, SimArgs(ptys_.A(), folder, extraArgs)) {
+    : sim_(KD_SIM_EXE, SimArgs(ptys_.A(), extraArgs)) {
   folder.MapComPort(1, ptys_.B());
 }
 

@@ -100,6 +100,28 @@ TEST_F(Connection, ConnectAfterAFailedOpenReplacesTheIdleConnection) {
   EXPECT_TRUE(PumpUntil([] { return Logged("Device version found: KDP7_KD730v105"); }));
 }
 
+TEST_F(Connection, VersionRequestErrorsAndMissingDataModels) {
+  folder_.RegisterServer();
+  {
+    // The drive answers at another address: the identification times out.
+    SimulatedDrive drive(folder_, {"--slave", "2"});
+    TProgramForms forms;
+    MainForm->acOpenConnection->trigger();
+    EXPECT_TRUE(PumpUntil([] { return Logged("Version request with error response: timeout, no response!"); }));
+  }
+  // No data-model file in the working directory.
+  for (const char* file : {"KD730_Parameters.par", "KD730_Parameters_v110.par"})
+    std::filesystem::remove(folder_.File(file));
+  SimulatedDrive drive(folder_);
+  TProgramForms forms;
+  MainForm->acOpenConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return Logged("Version unknown: KDP7_KD730v105"); }));
+  EXPECT_TRUE(Logged("DataModel description file not found '" + QString::fromStdString(folder_.Path()) + "/'"))
+      << MainForm->Memo->toPlainText().toStdString();
+  Idle();
+  EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
+}
+
 TEST_F(Connection, UnregisteredServerOffersTheRegistration) {
   TProgramForms forms;
   Idle();

@@ -216,6 +216,16 @@ TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
   EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
 }
 
+TEST_F(DriveOnline, SetupSendAndSaveAreLoggedAndReadBack) {
+  Drive().SendSetup();
+  ASSERT_TRUE(PumpUntil([] { return Logged("Drive setup sent."); }));
+  // The setup is read back after it was sent.
+  ASSERT_TRUE(PumpUntil([] { return LogLines().back() == "Data refreshed from drive."; }));
+  Drive().SaveSetup();
+  ASSERT_TRUE(PumpUntil([] { return Logged("Drive setup saved."); }));
+  EXPECT_EQ(LogLines().filter("Drive setup sent.").size(), 2);
+}
+
 TEST_F(DriveOnline, ScreenshotWithTheMotorRunning) {
   MainForm->acRefUp100->trigger();
   MainForm->acRefUp100->trigger();

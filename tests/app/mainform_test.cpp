@@ -11,6 +11,7 @@
 #include "Modulenetwork.h"
 #include "Startup.h"
 #include "Tladevicekd730cmp.h"
+#include "Tlambthreadthr.h"
 #include "Winabout.h"
 #include "Winmain.h"
 
@@ -112,6 +113,32 @@ TEST_F(MainWindow, TcpIpFieldsTakeOnlyTheirCharacters) {
   QTest::keyClick(TCPForm->ePort, Qt::Key_Delete);
   EXPECT_EQ(TCPForm->ePort->text(), "02");
   TCPForm->hide();
+}
+
+TEST_F(MainWindow, TcpIpPortThatIsNoNumberEndsTheConnect) {
+  TProgramForms forms;
+  {
+    ModalScript script({[](QWidget*) {
+      TCPForm->ePort->clear();
+      TCPForm->btnOk->click();
+    }});
+    MainForm->mnTCPIP->trigger();
+  }
+  std::vector<std::string> messages;
+  {
+    ModalScript script({Message(&messages)});
+    MainForm->acOpenConnection->trigger();
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"'' is not a valid integer value"});
+  // The new connection stays, idle, until the next Connect replaces it.
+  ASSERT_NE(Network->Connection(), nullptr);
+  EXPECT_FALSE(Network->Connection()->IsEnabled());
+  EXPECT_TRUE(LogLines().isEmpty());
+  // (Its events were not bound yet: it goes without a word.)
+  TCPForm->ePort->setText("1");
+  MainForm->acOpenConnection->trigger();
+  EXPECT_TRUE(PumpUntil([] { return !LogLines().isEmpty(); }));
+  EXPECT_TRUE(LogLines().value(0).startsWith("Connection Error: ")) << LogLines().value(0).toStdString();
 }
 
 TEST_F(MainWindow, ResultCodeTexts) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <cstdio>
 
 #include "AppTestSupport.h"
@@ -103,6 +104,18 @@ TEST(Startup, CloseWritesTheFileEvenWhenNothingChanged) {
   EXPECT_TRUE(ini.SectionExists("MainForm"));
   EXPECT_EQ(ini.ReadInteger("Setup", "LastPort", -1), 1);
   EXPECT_EQ(ini.ReadInteger("Setup", "LastSlave", -1), 1);
+}
+
+TEST(Startup, AnIniFileThatCannotBeWrittenIsReportedAndTheWindowCloses) {
+  ProgramFolder folder;
+  std::filesystem::create_directory(folder.File("KD730_TuneDesk.ini"));
+  TProgramForms forms;
+  std::vector<std::string> messages;
+  ModalScript script({Message(&messages)});
+  EXPECT_TRUE(MainForm->close());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("KD730_TuneDesk.ini"), std::string::npos) << messages[0];
+  EXPECT_TRUE(std::filesystem::is_directory(folder.File("KD730_TuneDesk.ini")));
 }
 
 TEST(Startup, SeparatorsStayWhateverTheSystemLocale) {

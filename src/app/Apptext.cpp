@@ -1,6 +1,7 @@
 #include "Apptext.h"
 
 #include <QStringDecoder>
+#include <QStringList>
 
 QString ToQString(const std::string& text) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -10,3 +11,9 @@ QString ToQString(const std::string& text) {
 }
 
 std::string FromQString(const QString& text) { return text.toStdString(); }
+
+QString LinesText(const kd::StringList& lines) {
+  QStringList out;
+  for (const std::string& line : lines.Lines()) out << ToQString(line);
+  return out.join('\n');
+}

@@ -4,7 +4,12 @@
 #include <QString>
 #include <string>
 
+#include "Strings.h"
+
 // UTF-8 when the bytes are valid UTF-8, else Latin-1, so that no byte of an
 // 8-bit text is lost.
 QString ToQString(const std::string& text);
 std::string FromQString(const QString& text);
+
+// The lines of a list as one text, '\n' between them (a memo's text).
+QString LinesText(const kd::StringList& lines);

@@ -26,9 +26,7 @@ QString FaultLines(TlaDeviceKD730& device, TlaRegister* first, TlaRegister* seco
   for (TlaRegister* reg : {first, second})
     if (reg) device.StandardFaultScan(reg, &lines);
   if (lines.Empty()) lines.Add("- NO ERROR -");
-  QStringList out;
-  for (const std::string& line : lines.Lines()) out << ToQString(line);
-  return out.join('\n');
+  return LinesText(lines);
 }
 
 }  // namespace

@@ -17,16 +17,6 @@
 
 TAboutForm* AboutForm = nullptr;
 
-namespace {
-
-void SetLines(QPlainTextEdit* memo, const kd::StringList& lines) {
-  QStringList out;
-  for (const std::string& line : lines.Lines()) out << ToQString(line);
-  memo->setPlainText(out.join('\n'));
-}
-
-}  // namespace
-
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
   AboutForm = this;
   setObjectName("AboutForm");
@@ -87,7 +77,7 @@ void TAboutForm::BuildInformation() {
     AppendCommaText(lines, message);
     lines.Add("-------------------");
   }
-  SetLines(Memo, lines);
+  Memo->setPlainText(LinesText(lines));
 
   const int memoHeight = QFontMetrics(font()).height() * lines.Count();
   Memo->setFixedHeight(memoHeight);
@@ -114,7 +104,7 @@ void TAboutForm::FormShow() {
   } else {
     lines.Add("Not connected!");
   }
-  SetLines(DeviceMemo, lines);
+  DeviceMemo->setPlainText(LinesText(lines));
 }
 
 void TAboutForm::showEvent(QShowEvent* event) {

@@ -3,11 +3,9 @@
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QEvent>
-#include <QFontDatabase>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <exception>
-#include <map>
 
 #include "Appdialogs.h"
 #include "Appimages.h"
@@ -103,15 +101,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   connect(acMBServer, &QAction::triggered, this, [this] { Guarded([this] { acMBServerExecute(); }); });
   connect(acSlaveAddr, &QAction::triggered, this, [this] { acSlaveAddrExecute(); });
   // Check marks of these actions come from the update handlers and the
-  // state updates, never from a click.
+  // state updates, never from a click. (Drive Setup and Oscilloscope have
+  // no execute handler: their windows are not part of the program yet.)
   for (QAction* a : {acDriveSetup, acViewScope, acInhibit, acDisableCW, acDisableCCW})
     connect(a, &QAction::triggered, this, [a](bool checked) { a->setChecked(!checked); });
-  // The drive-setup and oscilloscope windows are not part of the program
-  // yet: their actions stay disabled and do nothing.
   const std::pair<QAction*, int> inputs[] = {{acDisableCCW, 0}, {acDisableCW, 1}, {acInhibit, 2}};
   for (const auto& [action, bit] : inputs)
-    connect(action, &QAction::triggered, this,
-            [this, a = action, b = bit] { Guarded([&] { ToggleVirtualInput(a, b); }); });
+    connect(action, &QAction::triggered, this, [this, b = bit] { Guarded([&] { ToggleVirtualInput(b); }); });
   const std::pair<QAction*, double> steps[] = {{acRefUp1, 0.1},    {acRefUp10, 1.0},
                                                {acRefUp100, 10.0}, {acRefDwn1, -0.1},
                                                {acRefDwn10, -1.0}, {acRefDwn100, -10.0}};
@@ -233,7 +229,7 @@ bool TMainForm::CfgFlag(int bit) const {
   return device && device->CfgFlags && device->CfgFlags->GetValueBit(0, static_cast<std::uint8_t>(bit));
 }
 
-void TMainForm::ToggleVirtualInput(QAction*, int bit) {
+void TMainForm::ToggleVirtualInput(int bit) {
   TlaDeviceKD730* device = Device();
   if (!Online() || !CfgFlag(1) || !device->VirtualInput) return;
   TlaRegister* reg = device->VirtualInput;
@@ -330,7 +326,7 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::FormClose() {
-  // The restored geometry, even of a maximised or minimised window.
+  // The restored geometry, frame included, even of a maximised or minimised window.
   const bool restored = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
   const QRect client = restored ? geometry() : normalGeometry();
   const QRect frame = frameGeometry();

@@ -63,7 +63,7 @@ class TMainForm : public QWidget, public Ui::TMainFormUi {
   void mnTCPIPClick();
   void acSlaveAddrExecute();
   void acMBServerExecute();
-  void ToggleVirtualInput(QAction* action, int bit);
+  void ToggleVirtualInput(int bit);
   void StepReference(double step);
   void ZeroReference();
   void stRefDigDblClick();

@@ -156,13 +156,14 @@ SimulatedDrive::SimulatedDrive(const ProgramFolder& folder, const std::vector<st
   folder.MapComPort(1, ptys_.B());
 }
 
-void SaveScreenshot(const std::string& name) {
+void SaveScreenshot(const std::string& name, QWidget* window) {
+  if (!window) window = MainForm;
   std::filesystem::create_directories(KD_SCREENSHOT_DIR);
   // The offscreen cursor stays where the window was shown (on its first button).
-  for (QWidget* w : MainForm->findChildren<QWidget*>()) w->setAttribute(Qt::WA_UnderMouse, false);
-  MainForm->update();
-  Idle();
-  EXPECT_TRUE(MainForm->grab().save(QString::fromStdString(std::string(KD_SCREENSHOT_DIR) + "/" + name)));
+  for (QWidget* w : window->findChildren<QWidget*>()) w->setAttribute(Qt::WA_UnderMouse, false);
+  window->update();
+  QCoreApplication::sendPostedEvents();
+  EXPECT_TRUE(window->grab().save(QString::fromStdString(std::string(KD_SCREENSHOT_DIR) + "/" + name)));
 }
 
 }  // namespace apptest

@@ -90,8 +90,8 @@ class SimulatedDrive {
   kdsim::SimProcess sim_;
 };
 
-// Saves the main window as a picture under the build folder.
-void SaveScreenshot(const std::string& name);
+// Saves a window (the main window when null) as a picture under the build folder.
+void SaveScreenshot(const std::string& name, QWidget* window = nullptr);
 
 }  // namespace apptest
 

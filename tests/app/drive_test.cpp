@@ -36,9 +36,16 @@ pid_t ServerProcess() {
   return -1;
 }
 
+// The program INI file that comes with the program.
+const std::string kSampleIni = [] {
+  std::ifstream in(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}();
+
 class DriveOnline : public ::testing::Test {
  protected:
   void SetUp() override {
+    folder_.WriteIni(kSampleIni);
     folder_.RegisterServer();
     drive_ = std::make_unique<SimulatedDrive>(folder_);
     forms_ = std::make_unique<TProgramForms>();
@@ -244,6 +251,7 @@ TEST_F(DriveOnline, AboutBoxShowsTheDrive) {
     ModalScript script({[&](QWidget* dialog) {
       ASSERT_EQ(dialog, AboutForm);
       deviceText = AboutForm->DeviceMemo->toPlainText();
+      SaveScreenshot("about.png", AboutForm);
       // A click on the text closes the box.
       QTest::mouseClick(AboutForm->Memo->viewport(), Qt::LeftButton);
     }});

@@ -67,6 +67,24 @@ TEST_F(Connection, ConnectShowsTheDriveAndDisconnectClosesOnce) {
   EXPECT_EQ(Network->Connection(), nullptr);
 }
 
+TEST_F(Connection, ClosingTheProgramWhileConnectedClosesOnce) {
+  folder_.RegisterServer();
+  SimulatedDrive drive(folder_);
+  QString log;
+  {
+    TProgramForms forms;
+    QObject::connect(MainForm->Memo, &QPlainTextEdit::textChanged,
+                     [&log] { log = MainForm->Memo->toPlainText(); });
+    MainForm->acOpenConnection->trigger();
+    ASSERT_TRUE(PumpUntil([] { return Logged("Device version found: KDP7_KD730v105"); }));
+    EXPECT_TRUE(MainForm->close());
+  }
+  // The data module closed the connection while the main window still stood.
+  EXPECT_TRUE(log.endsWith("\nModBus closed.")) << log.toStdString();
+  EXPECT_EQ(log.count("ModBus closed."), 1);
+  EXPECT_NE(folder_.ReadIni().find("[Setup]"), std::string::npos);
+}
+
 TEST_F(Connection, FaultsRaisedInTheDriveAppearByName) {
   folder_.RegisterServer();
   SimulatedDrive drive(folder_, {"--fault", "Tacho loss", "--fault", "ActFaultState_1.3",

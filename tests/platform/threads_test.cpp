@@ -117,6 +117,50 @@ TEST(ThreadList, IgnoresDuplicatesAndAllowsNestedUseInAPass) {
   EXPECT_EQ(list.Snapshot(), std::vector<int>{2});
 }
 
+TEST(ThreadList, AWaitingThreadGetsTheLockAtTheNextRelease) {
+  ThreadList<int> list;
+  list.Add(1);
+  std::atomic<long> passes{0};
+  std::atomic<bool> stop{false}, started{false};
+  std::thread worker([&] {
+    while (!stop) {
+      auto items = list.LockList();  // held for a "pass", retaken at once
+      started = true;
+      std::this_thread::sleep_for(std::chrono::microseconds(50));  // the pass's work
+      ++passes;
+    }
+  });
+  while (!started) std::this_thread::yield();
+  for (int round = 0; round < 20; ++round) {
+    const long before = passes.load();
+    {
+      auto items = list.LockList();
+      EXPECT_LE(passes.load() - before, 2) << "round " << round;
+    }
+    std::this_thread::yield();
+  }
+  stop = true;
+  worker.join();
+}
+
+TEST(ThreadList, SnapshotDoesNotWaitForAPass) {
+  ThreadList<int> list;
+  list.Add(1);
+  list.Add(2);
+  std::atomic<bool> holding{false}, release{false};
+  std::thread worker([&] {
+    auto items = list.LockList();
+    items->push_back(3);
+    holding = true;
+    while (!release) std::this_thread::yield();
+  });
+  while (!holding) std::this_thread::yield();
+  EXPECT_EQ(list.Snapshot(), (std::vector<int>{1, 2}));  // as last released
+  release = true;
+  worker.join();
+  EXPECT_EQ(list.Snapshot(), (std::vector<int>{1, 2, 3}));
+}
+
 namespace {
 struct Probe : Component {
   Probe(Component* owner, std::vector<std::string>& log, std::string name) : Component(owner), log_(log) {

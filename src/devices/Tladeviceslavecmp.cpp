@@ -106,34 +106,35 @@ void TlaDeviceSlave::IncFaultCount() {
 
 void TlaDeviceSlave::RstFaultCount() { faultCount_ = 0; }
 
-TlaSlaveState TlaDeviceSlave::UpdateSlaveState() {
-  TlaSlaveState state;
+TlaSlaveState TlaDeviceSlave::ComputeSlaveState(const TlaMBTransaction* ignore) {
   TlaMBThread* owner = connOwner_.load();
   TlaMBDeviceVersion* version = versionTransa_.load();
-  if (!deviceSetup_->GetIsValid())
-    state = slaveSetupInvalid;
-  else if (faultCount_.load() > maxFaultCount_.load())
-    state = slaveFaultLimit;
-  else if (!deviceSetup_->GetEnable())
-    state = slaveDisabled;
-  else if (!owner)
-    state = slaveNoConnection;
-  else if (!owner->IsConnected())
-    state = slaveNotConnected;
-  else if (!version || !version->GetValid())
-    state = slaveVersionPending;
-  else if (!hasModel_)
-    state = slaveNoDataModel;
-  else {
-    state = slaveOnline;
+  if (!deviceSetup_->GetIsValid()) return slaveSetupInvalid;
+  if (faultCount_.load() > maxFaultCount_.load()) return slaveFaultLimit;
+  if (!deviceSetup_->GetEnable()) return slaveDisabled;
+  if (!owner) return slaveNoConnection;
+  if (!owner->IsConnected()) return slaveNotConnected;
+  if (!version || !version->GetValid()) return slaveVersionPending;
+  if (!hasModel_) return slaveNoDataModel;
+  auto failed = [ignore](const TlaMBTransaction* t) {
+    return t != ignore && t->GetActive() && t->GetLastResult() != 0;
+  };
+  if (kd::MainThread::IsMainThread()) {
+    // The worker may hold the list for a whole pass of time-outs: look at the
+    // items as last released instead of waiting. Transactions are destroyed
+    // on this thread only, so the pointers stay valid here.
+    for (const TlaMBTransaction* t : transaList_.Snapshot())
+      if (failed(t)) return slaveTransaError;
+  } else {
     auto list = transaList_.LockList();
-    for (TlaMBTransaction* t : *list) {
-      if (t->GetActive() && t->GetLastResult() != 0) {
-        state = slaveTransaError;
-        break;
-      }
-    }
+    for (const TlaMBTransaction* t : *list)
+      if (failed(t)) return slaveTransaError;
   }
+  return slaveOnline;
+}
+
+TlaSlaveState TlaDeviceSlave::UpdateSlaveState() {
+  const TlaSlaveState state = ComputeSlaveState();
   if (slaveState_.exchange(state) != state && OnSlaveStateChange) OnSlaveStateChange(this);
   return state;
 }
@@ -279,8 +280,11 @@ bool TlaDeviceSlave::RunPrivate(TlaMBSimpleTransa* transa, int address, bool wai
   // The worker clears Active after the run (both disable flags are set).
   kd::MainThread::WaitUntil(
       [&] {
+        // Besides the stored state, look at the live one: while another of
+        // the device's transactions times out, the worker skips the rest of
+        // the device's list, and this run would never come.
         return !transa->GetActive() || connOwner_.load() != owner || !owner->IsConnected() ||
-               slaveState_.load() != slaveOnline;
+               slaveState_.load() != slaveOnline || ComputeSlaveState(transa) != slaveOnline;
       },
       std::chrono::milliseconds::max(), kWaitPoll);
   if (transa->GetActive()) {

@@ -170,6 +170,9 @@ class TlaDeviceSlave : public TlaMBDevice {
   // The shared part of ReadReg and WriteReg.
   bool RunPrivate(TlaMBSimpleTransa* transa, int address, bool wait);
   bool CanAccess() const;
+  // The state as UpdateSlaveState computes it, without storing it; `ignore`
+  // is left out of the look at the active transactions.
+  TlaSlaveState ComputeSlaveState(const TlaMBTransaction* ignore = nullptr);
 
   std::atomic<std::uint32_t> maxFaultCount_{10};
   std::atomic<std::uint32_t> faultCount_{0};

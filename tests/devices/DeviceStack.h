@@ -4,6 +4,7 @@
 // a data-model collection over data/, a queue main loop and a connection
 // worker set up the way the operator program sets it up.
 #include <modbus.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -52,6 +53,9 @@ class SimLine {
     Start(std::move(args));
   }
   void Stop() { sim_.reset(); }
+  // The drive stops answering (the process is stopped, its line stays open).
+  void Pause() { ::kill(sim_->Process().Pid(), SIGSTOP); }
+  void Resume() { ::kill(sim_->Process().Pid(), SIGCONT); }
 
   // The operator program's connection settings: "COM1", 19200 baud, even
   // parity, no flow control; over TCP the host and port of the simulator.

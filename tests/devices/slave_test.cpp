@@ -197,6 +197,37 @@ TEST_F(Slave, EveryCallGetsItsOwnRunsResultAndFailingTransactionsGiveState7) {
   EXPECT_TRUE(dev.ReadReg(24, true));
 }
 
+TEST_F(Slave, ASilentDriveNeitherHangsAWaitingWriteNorBlocksTheStateQuery) {
+  SimLine sim(Line::Tcp, {});
+  TlaDeviceSlave dev;
+  dev.DMColl = &stack.coll;
+  TlaMBThread thread;
+  ASSERT_TRUE(stack.Connect(dev, thread, sim, 300, 0));
+  // A periodic read ahead of the private write in the device's list.
+  auto* poll = new TlaMBReadHoldRegisters(&dev, 24, 1);  // owned by the device
+  poll->SetPeriod(1);
+  poll->DisableOnError = false;
+  const kd::TDateTime made = poll->GetLastSuccess();
+  poll->SetActive(true);
+  ASSERT_TRUE(stack.RunUntil([&] { return poll->GetLastSuccess() > made; }));
+
+  sim.Pause();
+  // Without pumping the loop, so the stored state is still "online".
+  ASSERT_TRUE(kd::MainThread::WaitUntil([&] { return poll->GetLastResult() != 0; }, milliseconds(15000)));
+  ASSERT_EQ(dev.GetSlaveState(), slaveOnline);
+  // Every pass now ends at the time-out of the periodic read, so the write
+  // never gets its turn: the wait must end anyway.
+  EXPECT_FALSE(dev.WriteReg(24, true));
+  EXPECT_FALSE(dev.WriteTransa()->GetActive());  // withdrawn
+  // The worker holds the device's list through each time-out; the state
+  // query of the windows must not wait for it.
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(dev.UpdateSlaveState(), slaveTransaError);
+
+  sim.Resume();
+  ASSERT_TRUE(stack.Online(dev));
+  EXPECT_TRUE(dev.WriteReg(24, true));
+}
+
 TEST_F(Slave, ChangeSlaveAddressReaddressesEveryTransactionWhileConnected) {
   SimLine sim(Line::Tcp, {});
   TlaDeviceSlave dev;

@@ -6,7 +6,7 @@
 #include <limits>
 #include <memory>
 
-#include "DeviceTestFiles.h"
+#include "TestFiles.h"
 #include "Tlaparvaluecls.h"
 #include "Tlaregdatabuffercmp.h"
 
@@ -64,7 +64,7 @@ Pair.1=Second
 class Views : public ::testing::Test {
  protected:
   void SetUp() override {
-    model_ = devtest::LoadModel(kModel);
+    model_ = regtest::LoadModel(kModel);
     ASSERT_EQ(model_->RegisterCount(), 7);
     ASSERT_TRUE(image_.CreateRegDataBuffer(model_.get()));
   }

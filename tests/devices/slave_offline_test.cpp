@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "DeviceTestFiles.h"
+#include "TestFiles.h"
 #include "Exception.h"
 #include "IniFile.h"
 #include "MainThread.h"
@@ -227,8 +227,8 @@ TEST(SlaveExport, WalksTheBlocksInOrderAndNothingWithoutTheCategory) {
   kd::ScopedQueueLoop loop;
   std::string text = "[DataModel]\nRegisterCount=13\n[Categories]\nImportExport=10/12\n";
   for (int a = 0; a < 13; ++a) text += "[" + std::to_string(a) + "]\nName=R" + std::to_string(a) + "\nType=short\n";
-  auto withCategory = devtest::LoadModel(text);
-  auto without = devtest::LoadModel("[DataModel]\nRegisterCount=2\n[0]\nName=A\nType=short\n[1]\nName=B\nType=short\n");
+  auto withCategory = regtest::LoadModel(text);
+  auto without = regtest::LoadModel("[DataModel]\nRegisterCount=2\n[0]\nName=A\nType=short\n[1]\nName=B\nType=short\n");
   kdtest::TempDir dir;
   const std::string file = dir.File("out.ini");
   std::ofstream(file) << "[S]\nkeep=1\n";

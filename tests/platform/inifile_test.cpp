@@ -6,7 +6,7 @@
 
 #include "Exception.h"
 #include "IniFile.h"
-#include "TempDir.h"
+#include "TestSupport.h"
 
 using namespace kd;
 using kdtest::ReadFile;
@@ -45,7 +45,7 @@ const char* const kSample =
 
 TEST(IniFile, ReadsFollowProfileRules) {
   TempDir dir;
-  const std::string path = dir / "a.ini";
+  const std::string path = dir.File("a.ini");
   WriteFile(path, kSample);
   IniFile ini(path);
   WriteFile(path, "[Setup]\nLastPort=5\n");  // parsed once: later changes are not seen
@@ -76,7 +76,7 @@ TEST(IniFile, ReadsFollowProfileRules) {
 
 TEST(IniFile, SectionReads) {
   TempDir dir;
-  const std::string path = dir / "a.ini";
+  const std::string path = dir.File("a.ini");
   WriteFile(path, kSample);
   IniFile ini(path);
 
@@ -99,7 +99,7 @@ TEST(IniFile, SectionReads) {
   EXPECT_FALSE(ini.SectionExists("Keyless"));
   EXPECT_FALSE(ini.SectionExists("Nowhere"));
 
-  IniFile missing(dir / "missing.ini");
+  IniFile missing(dir.File("missing.ini"));
   missing.ReadSections(list);
   EXPECT_TRUE(list.Empty());
   EXPECT_EQ(missing.ReadInteger("Setup", "LastPort", 1), 1);
@@ -131,7 +131,7 @@ TEST(IniFile, WritesKeepEveryOtherLineInPlace) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    const std::string path = dir / "w.ini";
+    const std::string path = dir.File("w.ini");
     if (*c.before) WriteFile(path, c.before);
     IniFile ini(path);
     ini.WriteString(c.section, c.key, c.value);
@@ -143,14 +143,14 @@ TEST(IniFile, WritesKeepEveryOtherLineInPlace) {
 
 TEST(IniFile, TypedWritesReadBack) {
   TempDir dir;
-  IniFile ini(dir / "t.ini");
+  IniFile ini(dir.File("t.ini"));
   ini.WriteInteger("S", "Int", -42);
   ini.WriteBool("S", "On", true);
   ini.WriteBool("S", "Off", false);
   ini.WriteFloat("S", "F", 0.1);
   ini.WriteFloat("S", "G", -1250.75);
-  EXPECT_EQ(ReadFile(dir / "t.ini"), "[S]\nInt=-42\nOn=1\nOff=0\nF=0.1\nG=-1250.75\n");
-  IniFile again(dir / "t.ini");
+  EXPECT_EQ(ReadFile(dir.File("t.ini")), "[S]\nInt=-42\nOn=1\nOff=0\nF=0.1\nG=-1250.75\n");
+  IniFile again(dir.File("t.ini"));
   EXPECT_EQ(again.ReadInteger("S", "Int", 0), -42);
   EXPECT_TRUE(again.ReadBool("S", "On", false));
   EXPECT_FALSE(again.ReadBool("S", "Off", true));
@@ -160,7 +160,7 @@ TEST(IniFile, TypedWritesReadBack) {
 
 TEST(IniFile, DeleteKeyAndEraseSection) {
   TempDir dir;
-  const std::string path = dir / "d.ini";
+  const std::string path = dir.File("d.ini");
   WriteFile(path, "; head\n[A]\nk=1\nj=2\nK=3\n[B]\nx=1\n; in B\n[a]\nk=4\nm=5\n");
   IniFile ini(path);
   ini.DeleteKey("a", "K");  // every duplicate, or a later one would show through
@@ -188,7 +188,7 @@ TEST(IniFile, BadInputReadsAndSurvivesRewrite) {
   source += "last=1";  // no final newline
 
   TempDir dir;
-  const std::string path = dir / "bad.ini";
+  const std::string path = dir.File("bad.ini");
   WriteFile(path, source);
   IniFile ini(path);
   EXPECT_EQ(ini.ReadString("Bytes", "latin", ""), "caf\xE9");
@@ -204,7 +204,7 @@ TEST(IniFile, BadInputReadsAndSurvivesRewrite) {
 
 TEST(IniFile, InvalidNamesAndValuesAreRefused) {
   TempDir dir;
-  const std::string path = dir / "n.ini";
+  const std::string path = dir.File("n.ini");
   WriteFile(path, "[A]\nx=1\n");
   IniFile ini(path);
   struct Case { const char* section; const char* key; const char* value; } cases[] = {
@@ -220,7 +220,7 @@ TEST(IniFile, InvalidNamesAndValuesAreRefused) {
 
 TEST(IniFile, UpdateWritesOnceAtTheOutermostEnd) {
   TempDir dir;
-  const std::string path = dir / "u.ini";
+  const std::string path = dir.File("u.ini");
   WriteFile(path, "[A]\nx=1\n");
   IniFile ini(path);
   ini.BeginUpdate();
@@ -260,8 +260,8 @@ TEST(IniFile, FailedWriteRaisesAndKeepsFileAndObject) {
   namespace fs = std::filesystem;
   {  // The folder is a regular file.
     TempDir dir;
-    WriteFile(dir / "plain", "x");
-    const std::string path = dir / "plain/a.ini";
+    WriteFile(dir.File("plain"), "x");
+    const std::string path = dir.File("plain/a.ini");
     IniFile ini(path);
     try {
       ini.WriteString("A", "x", "1");
@@ -273,24 +273,24 @@ TEST(IniFile, FailedWriteRaisesAndKeepsFileAndObject) {
   }
   {  // The old file stays intact while its folder is away; the object goes on afterwards.
     TempDir dir;
-    fs::create_directory(dir / "cfg");
-    const std::string path = dir / "cfg/a.ini";
+    fs::create_directory(dir.File("cfg"));
+    const std::string path = dir.File("cfg/a.ini");
     WriteFile(path, "; keep\n[A]\nx=1\n");
     IniFile ini(path);
-    fs::rename(dir / "cfg", dir / "moved");
-    WriteFile(dir / "cfg", "");
+    fs::rename(dir.File("cfg"), dir.File("moved"));
+    WriteFile(dir.File("cfg"), "");
     EXPECT_THROW(ini.WriteString("A", "x", "2"), IniFileError);
     EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
-    fs::remove(dir / "cfg");
-    fs::rename(dir / "moved", dir / "cfg");
+    fs::remove(dir.File("cfg"));
+    fs::rename(dir.File("moved"), dir.File("cfg"));
     EXPECT_EQ(ReadFile(path), "; keep\n[A]\nx=1\n");
-    EXPECT_TRUE(OnlyEntry(dir / "cfg", "a.ini"));
+    EXPECT_TRUE(OnlyEntry(dir.File("cfg"), "a.ini"));
     ini.WriteString("A", "y", "3");
     EXPECT_EQ(ReadFile(path), "; keep\n[A]\nx=1\ny=3\n");
   }
   {  // Rename fails after the temporary file was written: it is removed again.
     TempDir dir;
-    const std::string path = dir / "a.ini";
+    const std::string path = dir.File("a.ini");
     IniFile ini(path);
     fs::create_directory(path);
     WriteFile(path + "/inside", "x");
@@ -303,7 +303,7 @@ TEST(IniFile, FailedWriteRaisesAndKeepsFileAndObject) {
   }
   {  // An existing file that cannot be read is never replaced.
     TempDir dir;
-    const std::string path = dir / "a.ini";
+    const std::string path = dir.File("a.ini");
     fs::create_directory(path);
     IniFile ini(path);
     EXPECT_EQ(ini.ReadInteger("A", "x", 4), 4);
@@ -315,7 +315,7 @@ TEST(IniFile, FailedWriteRaisesAndKeepsFileAndObject) {
 TEST(IniFile, KeepsFileModeAndWritesThroughSymlink) {
   namespace fs = std::filesystem;
   TempDir dir;
-  const std::string real = dir / "real.ini", link = dir / "link.ini";
+  const std::string real = dir.File("real.ini"), link = dir.File("link.ini");
   WriteFile(real, "[A]\nx=1\n");
   ::chmod(real.c_str(), 0640);
   fs::create_symlink(real, link);

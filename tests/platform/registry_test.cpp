@@ -9,46 +9,23 @@
 
 #include "Exception.h"
 #include "Registry.h"
-#include "TempDir.h"
+#include "TestSupport.h"
 
 extern char** environ;
 
 using namespace kd;
 using kdtest::ReadFile;
+using kdtest::ScopedEnv;
 using kdtest::TempDir;
 using kdtest::WriteFile;
 
 namespace {
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 class RegistryTest : public ::testing::Test {
  protected:
   TempDir dir_;
-  ScopedEnv env_{"XDG_CONFIG_HOME", dir_.Path().c_str()};
-  std::string Store() const { return dir_ / "kd730-tuning-desk/registry"; }
+  ScopedEnv env_{"XDG_CONFIG_HOME", dir_.Path()};
+  std::string Store() const { return dir_.File("kd730-tuning-desk/registry"); }
 };
 
 std::string ErrorOf(const std::function<void()>& f) {
@@ -66,7 +43,7 @@ TEST_F(RegistryTest, StorePathFollowsTheEnvironment) {
   EXPECT_EQ(Registry::StorePath(), Store());
   {
     ScopedEnv home("HOME", "/home/tech");
-    ScopedEnv unset("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv unset("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(Registry::StorePath(), "/home/tech/.config/kd730-tuning-desk/registry");
     ScopedEnv relative("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
     EXPECT_EQ(Registry::StorePath(), "/home/tech/.config/kd730-tuning-desk/registry");
@@ -232,7 +209,7 @@ TEST_F(RegistryTest, DamagedStoreRaisesAndIsNeverOverwritten) {
       {"text after the end", good + "[HKEY_CURRENT_USER\\More]\n", 5},
       {"NUL byte", std::string("[HKEY_CURRENT_USER\\Dev]\nP\0=dword:1\n; end\n", 38), 2},
   };
-  std::filesystem::create_directory(dir_ / "kd730-tuning-desk");
+  std::filesystem::create_directory(dir_.File("kd730-tuning-desk"));
   for (const auto& c : cases) {
     WriteFile(Store(), good);
     Registry early(HKEY_CURRENT_USER);  // opened while the store was sound
@@ -250,12 +227,12 @@ TEST_F(RegistryTest, DamagedStoreRaisesAndIsNeverOverwritten) {
 }
 
 TEST_F(RegistryTest, StoreThatCannotBeWrittenRaises) {
-  WriteFile(dir_ / "plain", "");
-  ScopedEnv env("XDG_CONFIG_HOME", (dir_ / "plain").c_str());
+  WriteFile(dir_.File("plain"), "");
+  ScopedEnv env("XDG_CONFIG_HOME", dir_.File("plain"));
   Registry reg;
   EXPECT_FALSE(reg.OpenKey("Dev", false));
   const std::string err = ErrorOf([&] { reg.OpenKey("Dev", true); });
-  EXPECT_EQ(err.rfind("Registry: cannot write '" + dir_ / "plain/kd730-tuning-desk/registry" + "': ", 0), 0u) << err;
+  EXPECT_EQ(err.rfind("Registry: cannot write '" + dir_.File("plain/kd730-tuning-desk/registry") + "': ", 0), 0u) << err;
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {

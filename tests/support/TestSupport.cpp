@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -30,9 +32,31 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
+std::string TempDir::Write(const std::string& name, const std::string& text) const {
+  const std::string file = File(name);
+  WriteFile(file, text);
+  return file;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << data;
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value) : name_(name) {
   if (const char* old = std::getenv(name.c_str())) old_ = old;
-  ::setenv(name.c_str(), value.c_str(), 1);
+  if (value)
+    ::setenv(name.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(name.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {

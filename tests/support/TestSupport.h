@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for tests that run real processes and lines:
-// - TempDir: a fresh folder, removed with its contents;
+// Helpers for tests that use files, processes and lines:
+// - TempDir: a fresh folder, removed with its contents; WriteFile/ReadFile;
 // - ScopedEnv: sets an environment variable for a scope (XDG_CONFIG_HOME);
 // - FreeTcpPort: a port on 127.0.0.1 that was free a moment ago;
 // - ChildProcess: a program with its output readable line by line, killed
@@ -25,14 +25,21 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Writes text into a file of the folder; returns its path.
+  std::string Write(const std::string& name, const std::string& text) const;
 
  private:
   std::string path_;
 };
 
+// Whole files, bytes as they are; WriteFile raises std::runtime_error on failure.
+void WriteFile(const std::string& path, const std::string& data);
+std::string ReadFile(const std::string& path);
+
 class ScopedEnv {
  public:
-  ScopedEnv(const std::string& name, const std::string& value);
+  // Without a value the variable is unset for the scope.
+  ScopedEnv(const std::string& name, const std::optional<std::string>& value);
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;

@@ -59,6 +59,21 @@ void TlaGraphElement::SetVisible(bool v) {
   Changed();
 }
 
+void TlaGraphElement::DrawPointSymbol(kd::TCanvas& canvas, const kd::TPoint& p, std::uint8_t symbol) {
+  switch (symbol) {
+    case 1: canvas.Ellipse(p.x - 2, p.y - 2, p.x + 3, p.y + 3); break;
+    case 2: canvas.Rectangle(p.x - 2, p.y - 2, p.x + 3, p.y + 3); break;
+    case 3:
+      canvas.Polygon({AddPoints(p, laShapeTable[9]), AddPoints(p, laShapeTable[10]), AddPoints(p, laShapeTable[11])});
+      break;
+    case 4:
+      canvas.Line(p.x - 2, p.y - 2, p.x + 3, p.y + 3);
+      canvas.Line(p.x - 2, p.y + 2, p.x + 3, p.y - 3);
+      break;
+    default: break;
+  }
+}
+
 void TlaGraphElement::WriteCommonKeys(TlaSetupWriter& w) const {
   w.Key("LinePen", SetupPenToStr(LinePen));
   w.Key("LineBrush", SetupBrushToStr(LineBrush));

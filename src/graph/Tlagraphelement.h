@@ -3,6 +3,7 @@
 // Every change made through a setter or through one of the element's pens,
 // brushes and fonts runs element -> diagram (Modified) -> graph
 // (RefreshQuery); setters notify only on a real change.
+#include <cstdint>
 #include <string>
 
 #include "Component.h"
@@ -51,6 +52,9 @@ class TlaGraphElement : public kd::Component {
   // object is still whole.
   void Detach();
   void WriteCommonKeys(TlaSetupWriter& w) const;
+  // The symbol at a point, in the canvas's pen and brush: 1 ellipse,
+  // 2 rectangle, 3 triangle, 4 cross; other values draw nothing.
+  static void DrawPointSymbol(kd::TCanvas& canvas, const kd::TPoint& p, std::uint8_t symbol);
 
   // The common keys read from a section, applied only once the whole section
   // has been read.

@@ -180,18 +180,7 @@ bool TlaMarker::Draw(kd::TCanvas* canvas, const TlaScala* x, const TlaScala* y) 
   if (inX && inY && dotted_ >= 1 && dotted_ <= 4) {
     canvas->Pen().Assign(LinePen);
     canvas->Brush().Assign(LineBrush);
-    switch (dotted_) {
-      case 1: canvas->Ellipse(px - 2, py - 2, px + 3, py + 3); break;
-      case 2: canvas->Rectangle(px - 2, py - 2, px + 3, py + 3); break;
-      case 3:
-        canvas->Polygon({AddPoints({px, py}, laShapeTable[9]), AddPoints({px, py}, laShapeTable[10]),
-                         AddPoints({px, py}, laShapeTable[11])});
-        break;
-      default:
-        canvas->Line(px - 2, py - 2, px + 3, py + 3);
-        canvas->Line(px - 2, py + 2, px + 3, py - 3);
-        break;
-    }
+    DrawPointSymbol(*canvas, {px, py}, dotted_);
   }
   return true;
 }

@@ -171,23 +171,8 @@ bool TlaTraccia::Draw(kd::TCanvas* canvas, const TlaScala* x, const TlaScala* y)
     }
   }
 
-  if (Dotted >= 1 && Dotted <= 4) {
-    for (size_t i = 0; i < n; ++i) {
-      const kd::TPoint p = map(points_[i]);
-      switch (Dotted) {
-        case 1: canvas->Ellipse(p.x - 2, p.y - 2, p.x + 3, p.y + 3); break;
-        case 2: canvas->Rectangle(p.x - 2, p.y - 2, p.x + 3, p.y + 3); break;
-        case 3:
-          canvas->Polygon({AddPoints(p, laShapeTable[9]), AddPoints(p, laShapeTable[10]),
-                           AddPoints(p, laShapeTable[11])});
-          break;
-        default:
-          canvas->Line(p.x - 2, p.y - 2, p.x + 3, p.y + 3);
-          canvas->Line(p.x - 2, p.y + 2, p.x + 3, p.y - 3);
-          break;
-      }
-    }
-  }
+  if (Dotted >= 1 && Dotted <= 4)
+    for (size_t i = 0; i < n; ++i) DrawPointSymbol(*canvas, map(points_[i]), Dotted);
   canvas->RemoveClip();
   return true;
 }

@@ -55,7 +55,9 @@ class ProxyChannel {
     if (pid_ > 0) FinishProcess(pid_, std::chrono::seconds(3));
   }
 
-  // One request, one answer within `budget`; nullopt when the server is gone.
+  // One request, one answer within `budget` (by default the connection's
+  // Budget); nullopt when the server is gone.
+  std::optional<ProxyMessage> Call(const ProxyMessage& request) { return Call(request, Budget()); }
   std::optional<ProxyMessage> Call(const ProxyMessage& request, Millis budget) {
     std::lock_guard lock(lock_);
     if (!toServer_) return std::nullopt;
@@ -166,43 +168,37 @@ TModbusSrv::TModbusSrv(kd::Component* owner) : kd::Component(owner) {
 TModbusSrv::~TModbusSrv() = default;
 
 bool TModbusSrv::OpenConnection(const std::string& name, int type) {
-  auto r = channel_->Call(Request(Op::OpenConnection, type, name), channel_->Budget());
+  auto r = channel_->Call(Request(Op::OpenConnection, type, name));
   return r && r->a != 0;
 }
 
-void TModbusSrv::SetValue(int op, int value) {
-  channel_->Call(Request(static_cast<Op>(op), value), channel_->Budget());
-}
+void TModbusSrv::Set(Op op, int value) { channel_->Call(Request(op, value)); }
 
-void TModbusSrv::Set_Retries(int value) { SetValue(static_cast<int>(Op::SetRetries), value); }
-void TModbusSrv::Set_RaiseError(bool value) { SetValue(static_cast<int>(Op::SetRaiseError), value); }
+void TModbusSrv::Set_Retries(int value) { Set(Op::SetRetries, value); }
+void TModbusSrv::Set_RaiseError(bool value) { Set(Op::SetRaiseError, value); }
 void TModbusSrv::Set_BaudRate(int value) {
   channel_->SetTiming(std::nullopt, std::nullopt, value);
-  SetValue(static_cast<int>(Op::SetBaudRate), value);
+  Set(Op::SetBaudRate, value);
 }
-void TModbusSrv::Set_ComPort(int value) { SetValue(static_cast<int>(Op::SetComPort), value); }
-void TModbusSrv::Set_ByteSize(int value) { SetValue(static_cast<int>(Op::SetByteSize), value); }
-void TModbusSrv::Set_FlowControl(int value) { SetValue(static_cast<int>(Op::SetFlowControl), value); }
-void TModbusSrv::Set_Parity(int value) { SetValue(static_cast<int>(Op::SetParity), value); }
+void TModbusSrv::Set_ComPort(int value) { Set(Op::SetComPort, value); }
+void TModbusSrv::Set_ByteSize(int value) { Set(Op::SetByteSize, value); }
+void TModbusSrv::Set_FlowControl(int value) { Set(Op::SetFlowControl, value); }
+void TModbusSrv::Set_Parity(int value) { Set(Op::SetParity, value); }
 void TModbusSrv::Set_SilentInterval(int ms) {
   channel_->SetTiming(std::nullopt, ms, std::nullopt);
-  SetValue(static_cast<int>(Op::SetSilentInterval), ms);
+  Set(Op::SetSilentInterval, ms);
 }
-void TModbusSrv::Set_StopBits(int value) { SetValue(static_cast<int>(Op::SetStopBits), value); }
+void TModbusSrv::Set_StopBits(int value) { Set(Op::SetStopBits, value); }
 void TModbusSrv::Set_TimeOut(int ms) {
   channel_->SetTiming(ms, std::nullopt, std::nullopt);
-  SetValue(static_cast<int>(Op::SetTimeOut), ms);
+  Set(Op::SetTimeOut, ms);
 }
-void TModbusSrv::Set_TransmissionMode(int value) {
-  SetValue(static_cast<int>(Op::SetTransmissionMode), value);
-}
-void TModbusSrv::Set_TcpPort(int value) { SetValue(static_cast<int>(Op::SetTcpPort), value); }
-void TModbusSrv::Set_Host(const std::string& host) {
-  channel_->Call(Request(Op::SetHost, 0, host), channel_->Budget());
-}
+void TModbusSrv::Set_TransmissionMode(int value) { Set(Op::SetTransmissionMode, value); }
+void TModbusSrv::Set_TcpPort(int value) { Set(Op::SetTcpPort, value); }
+void TModbusSrv::Set_Host(const std::string& host) { channel_->Call(Request(Op::SetHost, 0, host)); }
 
 bool TModbusSrv::Connect() {
-  auto r = channel_->Call(Request(Op::Connect), channel_->Budget());
+  auto r = channel_->Call(Request(Op::Connect));
   return r && r->a != 0;
 }
 
@@ -214,21 +210,21 @@ std::int32_t TModbusSrv::TxRxMessage(const std::vector<std::uint8_t>& query, int
   ProxyMessage m = Request(Op::TxRxMessage);
   const auto n = std::min(query.size(), static_cast<std::size_t>(std::max(queryLength, 0)));
   m.data.assign(query.begin(), query.begin() + static_cast<long>(n));
-  auto r = channel_->Call(m, channel_->Budget());
+  auto r = channel_->Call(m);
   if (!r) return kd::mb::kServerLost;
   response = std::move(r->data);
   return r->a;
 }
 
 int TModbusSrv::get_Retries() {
-  auto r = channel_->Call(Request(Op::GetRetries), channel_->Budget());
+  auto r = channel_->Call(Request(Op::GetRetries));
   return r ? r->a : 0;
 }
 
-void TModbusSrv::CloseConnection() { channel_->Call(Request(Op::CloseConnection), channel_->Budget()); }
+void TModbusSrv::CloseConnection() { channel_->Call(Request(Op::CloseConnection)); }
 
 std::shared_ptr<TCTCPIPServer> TModbusSrv::CreateTCPServer() {
-  auto r = channel_->Call(Request(Op::CreateTCPServer), channel_->Budget());
+  auto r = channel_->Call(Request(Op::CreateTCPServer));
   if (!r || r->a == 0) return nullptr;
   return std::make_shared<TCTCPIPServer>(channel_, r->a);
 }
@@ -238,31 +234,29 @@ int TModbusSrv::ServerProcessId() const { return channel_->Pid(); }
 TCTCPIPServer::TCTCPIPServer(std::shared_ptr<kd::mb::ProxyChannel> channel, int id)
     : channel_(std::move(channel)), id_(id) {}
 
-TCTCPIPServer::~TCTCPIPServer() {
-  channel_->Call(Request(Op::GatewayRelease, id_), channel_->Budget());
-}
+TCTCPIPServer::~TCTCPIPServer() { channel_->Call(Request(Op::GatewayRelease, id_)); }
 
 void TCTCPIPServer::Set_LocalAddress(const std::string& address) {
-  channel_->Call(Request(Op::GatewaySetAddress, id_, address), channel_->Budget());
+  channel_->Call(Request(Op::GatewaySetAddress, id_, address));
 }
 
 void TCTCPIPServer::Set_TcpPort(int port) {
   ProxyMessage m = Request(Op::GatewaySetPort, id_);
   m.b = port;
-  channel_->Call(m, channel_->Budget());
+  channel_->Call(m);
 }
 
 bool TCTCPIPServer::StartServer() {
-  auto r = channel_->Call(Request(Op::GatewayStart, id_), channel_->Budget());
+  auto r = channel_->Call(Request(Op::GatewayStart, id_));
   return r && r->a != 0;
 }
 
 bool TCTCPIPServer::StopServer() {
-  auto r = channel_->Call(Request(Op::GatewayStop, id_), channel_->Budget());
+  auto r = channel_->Call(Request(Op::GatewayStop, id_));
   return r && r->a != 0;
 }
 
 std::string TCTCPIPServer::GetLocalHostIP() {
-  auto r = channel_->Call(Request(Op::GatewayLocalHostIP, id_), channel_->Budget());
+  auto r = channel_->Call(Request(Op::GatewayLocalHostIP, id_));
   return r ? r->text : std::string("127.0.0.1");
 }

@@ -22,6 +22,7 @@
 
 namespace kd::mb {
 class ProxyChannel;
+enum class Op : std::uint8_t;
 }
 
 class TCTCPIPServer;
@@ -63,7 +64,7 @@ class TModbusSrv : public kd::Component {
   int ServerProcessId() const;
 
  private:
-  void SetValue(int op, int value);
+  void Set(kd::mb::Op op, int value);
   std::shared_ptr<kd::mb::ProxyChannel> channel_;
 };
 

@@ -137,15 +137,13 @@ void TlaMBThread::Raise(TlaMBThreadEvent TlaMBThread::*event) {
 bool TlaMBThread::OpenConnect() {
   if (connected_.load()) return lastError_.load() == kMBSuccess;
   auto fail = [this](std::int32_t code) {
-    hasServer_ = false;
-    server_.reset();
     connected_ = false;
+    server_.reset();
     lastError_ = code;
     return false;
   };
   try {
     server_ = std::make_unique<TModbusSrv>();
-    hasServer_ = true;
     const TlaMBSetup& s = *setup_;
     if (!server_->OpenConnection(s.Name, s.ConnType)) return fail(kMBOpenFailed);
     server_->Set_Retries(s.Retries);
@@ -177,7 +175,6 @@ void TlaMBThread::CloseConnect() {
   if (!connected_.load()) return;
   server_->CloseConnection();
   connected_ = false;
-  hasServer_ = false;
   server_.reset();
   lastError_ = kMBSuccess;
 }

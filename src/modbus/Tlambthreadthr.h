@@ -75,7 +75,8 @@ class TlaMBThread {
   void Remove(TlaMBTransaction* transa);
   void Remove(TlaMBDevice* device);
 
-  bool IsConnected() const { return connected_.load() && hasServer_.load(); }
+  // Connected implies a server object (the worker drops it when it closes).
+  bool IsConnected() const { return connected_.load(); }
   bool IsEnabled() const { return setup_ && setup_->Enabled.load(); }
   // 0 not enabled, 4 connected, 2 after a failed open (-1), 3 after a missing
   // server component (-4), otherwise 1 (enabled, not yet connected).
@@ -107,8 +108,7 @@ class TlaMBThread {
   kd::Component* owner_;  // not owned
   std::unique_ptr<TlaMBSetup> setup_;
   kd::ThreadList<TlaMBItem> items_;
-  std::unique_ptr<TModbusSrv> server_;  // worker only
-  std::atomic<bool> hasServer_{false};  // server_ is set (read by IsConnected)
+  std::unique_ptr<TModbusSrv> server_;  // worker only; set while connected_
   std::atomic<std::int32_t> lastError_{0};
   std::atomic<bool> connected_{false};
 

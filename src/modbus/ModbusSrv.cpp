@@ -45,8 +45,10 @@ class ProxyChannel {
     ProxyMessage hello;
     hello.a = kProtocolVersion;
     auto answer = Call(hello, std::chrono::seconds(10));
-    if (!answer || answer->a != kProtocolVersion)
+    if (!answer || answer->a != kProtocolVersion) {
+      if (answer) Lost();  // no destructor runs after this throw: end the process here
       throw kd::Exception("TModbusSrv: '" + executable + "' is not a working Modbus server");
+    }
   }
 
   ~ProxyChannel() {

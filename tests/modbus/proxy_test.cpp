@@ -1,5 +1,7 @@
 // TModbusSrv through a real mbserver process against independent peers.
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
@@ -183,6 +185,16 @@ TEST_F(ProxyTest, MissingOrBrokenRegistrationRaises) {
   EXPECT_THROW(TModbusSrv(), kd::Exception);
   kd::mb::RegisterServer("/bin/true");  // starts, but is no server
   EXPECT_THROW(TModbusSrv(), kd::Exception);
+  // Greets in another protocol version, then stays: raised, and ended and reaped.
+  const std::string other = dir_.Write("other-version",
+                                       "#!/bin/sh\nhead -c 17 <&3 >/dev/null\n"
+                                       "printf '\\015\\000\\000\\000\\000\\002' >&4\n"
+                                       "printf '\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000\\000' >&4\n"
+                                       "exec sleep 30\n");
+  ::chmod(other.c_str(), 0755);
+  kd::mb::RegisterServer(other);
+  EXPECT_THROW(TModbusSrv(), kd::Exception);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours left
 
   for (const char* command : {"/regserver", "--regserver"}) {
     kdtest::ChildProcess reg({KD_MBSERVER_PATH, command}, kdtest::ChildProcess::kNone);

@@ -9,11 +9,28 @@
 
 namespace {
 
-std::uint8_t Hi(std::uint16_t w) { return static_cast<std::uint8_t>(w >> 8); }
-std::uint8_t Lo(std::uint16_t w) { return static_cast<std::uint8_t>(w & 0xFF); }
-
 std::uint16_t Word(const std::vector<std::uint8_t>& bytes, std::size_t at) {
   return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+// The answer of a device function taken into `target`, which `lock` guards:
+// a failed exchange first, then the answer's check; `target` changes only
+// when both succeeded.
+template <class T>
+std::int32_t TakeAnswer(std::int32_t exchanged, const std::vector<std::uint8_t>& answer,
+                        std::int32_t (*take)(const std::vector<std::uint8_t>&, T&), std::mutex& lock, T& target) {
+  if (exchanged != kMBSuccess) return exchanged;
+  T taken;
+  {
+    std::lock_guard guard(lock);
+    taken = target;
+  }
+  const std::int32_t r = take(answer, taken);
+  if (r == kMBSuccess) {
+    std::lock_guard guard(lock);
+    target = taken;
+  }
+  return r;
 }
 
 }  // namespace
@@ -111,12 +128,10 @@ TlaMBWriteSingleRegister::~TlaMBWriteSingleRegister() { LeaveOwner(); }
 
 std::int32_t TlaMBWriteSingleRegister::Execute(TModbusSrv& server) {
   if (!Buffer) return kMBNoData;
-  std::vector<std::uint8_t> q{SlaveAddress.load(), 0x06, Hi(Address), Lo(Address)};
   {
     TlaThreadBuffer::ReadAccess image(*Buffer);
-    q.insert(q.end(), image.Data(), image.Data() + Buffer->Size());
+    BuildWriteSingleRegister(Address, image.Data(), Buffer->Size());
   }
-  SetQuery(std::move(q));
   return TxRx(server);
 }
 
@@ -186,15 +201,7 @@ TlaMBDeviceVersion::~TlaMBDeviceVersion() { LeaveOwner(); }
 std::int32_t TlaMBDeviceVersion::Execute(TModbusSrv& server) {
   valid_ = false;
   BuildDeviceIdentification();
-  std::int32_t r = TxRx(server);
-  if (r == kMBSuccess) {
-    TlaVersionRecord record = GetVersion();
-    r = TakeIdentification(Response, record);
-    if (r == kMBSuccess) {
-      std::lock_guard lock(lock_);
-      version_ = record;
-    }
-  }
+  const std::int32_t r = TakeAnswer(TxRx(server), Response, TakeIdentification, lock_, version_);
   valid_ = r == kMBSuccess;
   return r;
 }
@@ -245,27 +252,13 @@ std::int32_t TlaMBDataModelScan::Execute(TModbusSrv& server) {
   std::int32_t r = kMBSuccess;
   if (requested >= 1) {
     BuildDeviceIdentification();
-    r = TxRx(server);
-    if (r == kMBSuccess) {
-      TlaVersionRecord record = GetVersion();
-      r = TakeIdentification(Response, record);
-      if (r == kMBSuccess) {
-        std::lock_guard lock(lock_);
-        version_ = record;
-      }
-    }
+    r = TakeAnswer(TxRx(server), Response, TakeIdentification, lock_, version_);
     if (r == kMBSuccess) reachedLevel_ = 1;
   }
   if (r == kMBSuccess && requested >= 2) {
     BuildDataModelInfo();
-    r = TxRx(server);
-    TlaMBDataModelInfo info = GetInfo();
-    if (r == kMBSuccess) r = TakeDataModelInfo(Response, info);
-    if (r == kMBSuccess) {
-      std::lock_guard lock(lock_);
-      info_ = info;
-      reachedLevel_ = 2;
-    }
+    r = TakeAnswer(TxRx(server), Response, TakeDataModelInfo, lock_, info_);
+    if (r == kMBSuccess) reachedLevel_ = 2;
   }
   const std::uint16_t count = GetInfo().Count;
   if (r == kMBSuccess && requested >= 3 && count > 0) {
@@ -276,13 +269,7 @@ std::int32_t TlaMBDataModelScan::Execute(TModbusSrv& server) {
     entriesRead_ = 0;
     for (std::uint16_t index = 0; entriesRead_.load() < count && r == kMBSuccess; ++index) {
       BuildDataModelEntry(index);
-      r = TxRx(server);
-      TlaMBDataModelEntry entry;
-      if (r == kMBSuccess) r = TakeDataModelEntry(Response, entry);
-      if (r == kMBSuccess) {
-        std::lock_guard lock(lock_);
-        entries_[index] = entry;
-      }
+      r = TakeAnswer(TxRx(server), Response, TakeDataModelEntry, lock_, entries_[index]);
       PostProgress(index + 1, count);
       entriesRead_ = static_cast<std::uint16_t>(entriesRead_.load() + 1);
     }

@@ -100,8 +100,10 @@ void TlaMBTransaction::BuildReadHoldRegisters(std::uint16_t address, std::uint16
   SetQuery({SlaveAddress.load(), 0x03, Hi(address), Lo(address), Hi(count), Lo(count)});
 }
 
-void TlaMBTransaction::BuildWriteSingleRegister(std::uint16_t address, std::uint16_t value) {
-  SetQuery({SlaveAddress.load(), 0x06, Hi(address), Lo(address), Hi(value), Lo(value)});
+void TlaMBTransaction::BuildWriteSingleRegister(std::uint16_t address, const std::uint8_t* data, int size) {
+  std::vector<std::uint8_t> q{SlaveAddress.load(), 0x06, Hi(address), Lo(address)};
+  if (size > 0) q.insert(q.end(), data, data + size);
+  SetQuery(std::move(q));
 }
 
 void TlaMBTransaction::BuildWriteMultRegisters(std::uint16_t address, std::uint16_t count,

@@ -138,8 +138,9 @@ class TlaMBTransaction {
 
   // Request builders: clear Query and fill it (QueryLength follows).
   void SetQuery(std::vector<std::uint8_t> query);
-  void BuildReadHoldRegisters(std::uint16_t address, std::uint16_t count);    // 6 bytes
-  void BuildWriteSingleRegister(std::uint16_t address, std::uint16_t value);  // 6 bytes
+  void BuildReadHoldRegisters(std::uint16_t address, std::uint16_t count);  // 6 bytes
+  // Function 6: slave, 6, address, then the size bytes of data (size + 4 bytes).
+  void BuildWriteSingleRegister(std::uint16_t address, const std::uint8_t* data, int size);
   // Function 16: slave, 0x10, address, count, byte count (low 8 bits of
   // size), then the size bytes of data (size + 7 bytes).
   void BuildWriteMultRegisters(std::uint16_t address, std::uint16_t count, const std::uint8_t* data,

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "Exception.h"
+#include "Framing.h"
 #include "IoUtil.h"
 #include "MbCodes.h"
 #include "ProxyProtocol.h"
@@ -211,6 +212,7 @@ std::int32_t TModbusSrv::TxRxMessage(const std::vector<std::uint8_t>& query, int
   bytesRead.clear();
   ProxyMessage m = Request(Op::TxRxMessage);
   const auto n = std::min(query.size(), static_cast<std::size_t>(std::max(queryLength, 0)));
+  if (n > kd::mb::kMaxFrame) return kd::mb::kPortWrite;  // no line takes it; may not fit a message
   m.data.assign(query.begin(), query.begin() + static_cast<long>(n));
   auto r = channel_->Call(m);
   if (!r) return kd::mb::kServerLost;

@@ -49,8 +49,8 @@ class TModbusSrv : public kd::Component {
   void Set_Host(const std::string& host);
   bool Connect();
   // Sends the first queryLength bytes of query (all of them when it is
-  // larger than the array). respLength and bytesRead are not used (bytesRead
-  // is cleared).
+  // larger than the array); more than a frame holds gives 0x80040208.
+  // respLength and bytesRead are not used (bytesRead is cleared).
   std::int32_t TxRxMessage(const std::vector<std::uint8_t>& query, int queryLength,
                            std::vector<std::uint8_t>& response, int respLength,
                            std::vector<std::uint8_t>& bytesRead);

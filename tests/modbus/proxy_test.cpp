@@ -92,6 +92,13 @@ TEST_P(LibmodbusPeer, ReadsWritesAndExceptions) {
   EXPECT_EQ(srv.TxRxMessage(padded, 6, answer, 0, unused), 0);
   EXPECT_EQ(answer, ReadAnswer(0, 1, LibmodbusSlave::Value));
 
+  // Longer than any frame: a write error, however long.
+  for (std::size_t size : {255u, 5000u}) {
+    Bytes tooLong = ReadRequest(0, 1);
+    tooLong.resize(size);
+    EXPECT_EQ(Exchange(srv, tooLong, answer), kd::mb::kPortWrite) << size;
+  }
+
   srv.CloseConnection();
   EXPECT_EQ(Exchange(srv, ReadRequest(0, 1), answer), kd::mb::kPortNotInitialised);
 }

@@ -3,7 +3,6 @@
 // port; each request (unit id = slave address) goes onto the connection, one
 // at a time, and its answer back to the client that sent it. A slave that
 // does not answer properly gives exception 0x0B, a line that is not open 0x0A.
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>

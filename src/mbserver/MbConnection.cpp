@@ -23,11 +23,6 @@ void MbConnection::Update(const std::function<void(ConnectionSettings&)>& change
   change(settings_);
 }
 
-ConnectionSettings MbConnection::Settings() const {
-  std::lock_guard lock(settingsLock_);
-  return settings_;
-}
-
 bool MbConnection::Connect() {
   ConnectionSettings s;
   {

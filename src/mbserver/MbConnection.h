@@ -40,7 +40,6 @@ class MbConnection {
   bool OpenConnection(const std::string& name, int type);
   // Settings; they take effect at the next Connect.
   void Update(const std::function<void(ConnectionSettings&)>& change);
-  ConnectionSettings Settings() const;
   bool Connect();
   std::int32_t TxRxMessage(ByteView query, Bytes& answer);
   int Retries() const;

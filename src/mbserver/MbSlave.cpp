@@ -119,7 +119,6 @@ class TcpSlave : public TcpSlaveLink {
  public:
   TcpSlave(UniqueFd listener, int port) : listener_(std::move(listener)), port_(port) {}
   int Port() const override { return port_; }
-  int ClientCount() const override { return static_cast<int>(clients_.size()); }
 
   std::optional<SlaveRequest> Receive(Millis timeout) override {
     const auto deadline = DeadlineOf(timeout);

@@ -57,8 +57,7 @@ std::unique_ptr<SlaveLink> CreatePtySlave(bool ascii, std::string& path, int sil
 
 class TcpSlaveLink : public SlaveLink {
  public:
-  virtual int Port() const = 0;          // the port it listens on
-  virtual int ClientCount() const = 0;   // connections open now
+  virtual int Port() const = 0;  // the port it listens on
 };
 // Modbus TCP on address:port (port 0: a free one, see Port()); any number of
 // clients. nullptr (and `error` set) when the port cannot be bound.

@@ -24,8 +24,6 @@ std::uint16_t GetU16(std::span<const std::uint8_t> in, std::size_t at) {
   return static_cast<std::uint16_t>(in[at] | in[at + 1] << 8);
 }
 
-}  // namespace
-
 bool IsKnownOp(std::uint8_t op) {
   return op <= static_cast<std::uint8_t>(Op::SetHost) ||
          (op >= static_cast<std::uint8_t>(Op::Connect) &&
@@ -33,6 +31,8 @@ bool IsKnownOp(std::uint8_t op) {
          (op >= static_cast<std::uint8_t>(Op::GatewaySetAddress) &&
           op <= static_cast<std::uint8_t>(Op::GatewayRelease));
 }
+
+}  // namespace
 
 std::optional<std::vector<std::uint8_t>> EncodeMessage(const ProxyMessage& m) {
   const std::size_t body = kFixed + m.text.size() + m.data.size();

@@ -66,6 +66,4 @@ struct DecodeResult {
 // do not add up) and cannot be read on.
 DecodeResult DecodeMessage(std::span<const std::uint8_t> stream);
 
-bool IsKnownOp(std::uint8_t op);
-
 }  // namespace kd::mb

@@ -78,10 +78,6 @@ LibmodbusSlave::~LibmodbusSlave() {
   if (listener_ >= 0) ::close(listener_);
 }
 
-std::uint16_t LibmodbusSlave::Register(int n) const {
-  return static_cast<modbus_mapping_t*>(mapping_)->tab_registers[n];
-}
-
 void LibmodbusSlave::ServeRtu() {
   Serve(static_cast<modbus_t*>(ctx_), static_cast<modbus_mapping_t*>(mapping_), stop_);
 }

@@ -23,7 +23,6 @@ class LibmodbusSlave {
   ~LibmodbusSlave();
 
   int Port() const { return port_; }
-  std::uint16_t Register(int n) const;
 
  private:
   LibmodbusSlave() = default;

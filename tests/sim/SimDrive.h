@@ -47,7 +47,6 @@ class SimDrive {
 
   double Speed() const { return speed_; }  // raw drive word, 24576 = 100 %
   bool IsEeprom(int address) const;
-  const std::string& EepromFile() const { return eepromFile_; }
 
   // 24576 raw counts are 100 % of the drive's speed or current.
   static constexpr double kFullScale = 24576.0;

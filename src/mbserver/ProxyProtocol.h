@@ -1,6 +1,6 @@
 #pragma once
 // The messages between the client proxy and the mbserver process over their
-// socket pair. Every call is one request and one answer, each sent as
+// two pipes. Every call is one request and one answer, each sent as
 //
 //   u32 body length | body
 //   body: u8 op | i32 a | i32 b | u16 n, n bytes text | u16 m, m bytes data

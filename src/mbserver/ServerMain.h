@@ -1,6 +1,6 @@
 #pragma once
 // The mbserver program: registration commands, and serving one client over
-// an inherited socket until the client closes it.
+// two inherited pipes until the client closes its end.
 #include <string>
 #include <vector>
 

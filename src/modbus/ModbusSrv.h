@@ -2,7 +2,7 @@
 // Client proxies of the Modbus server component.
 //
 // Creating a TModbusSrv looks up the registered mbserver executable and
-// starts one server process for this proxy, connected by a socket pair; every
+// starts one server process for this proxy, connected by a pipe each way; every
 // method is one request and one answer to that process. Byte arrays are
 // frames: slave address first, no checksum, no TCP header. Result codes are
 // 32-bit values: 0, 0x80040201 and up for transport failures, 0x80048200 +

@@ -6,6 +6,7 @@
 #include "Formats.h"
 #include "ModbusSrv.h"
 #include "Tlambdevice.h"
+#include "Tlambthreadthr.h"
 
 namespace {
 
@@ -59,9 +60,14 @@ void TlaMBSimpleTransa::SetRange(std::uint16_t address, std::uint16_t count,
   if (count == 0) count = 1;
   TlaMBDevice* device = GetOwnerDevice();
   if (!buffer && !device) return;
-  // Not while the owner's pass may be running this transaction.
-  std::optional<kd::ThreadList<TlaMBTransaction*>::Locked> pass;
-  if (device) pass.emplace(device->TransaList());
+  // Not while the owner's pass may be running this transaction: the pass
+  // over the device's list, or over the worker's items.
+  std::optional<kd::ThreadList<TlaMBTransaction*>::Locked> devicePass;
+  std::optional<kd::ThreadList<TlaMBItem>::Locked> workerPass;
+  if (device)
+    devicePass.emplace(device->TransaList());
+  else if (TlaMBThread* thread = GetOwnerThread())
+    workerPass.emplace(thread->Items());
   if (!buffer) buffer = device->BufferSegment(address, count);
   Address = address;
   Count = count;

@@ -31,7 +31,8 @@ class TlaMBSimpleTransa : public TlaMBTransaction {
   // Count 0 becomes 1. With a buffer: the range and that buffer. Without one,
   // when the owner is a device: the range and a new segment of its image
   // (null when the range lies outside it). Otherwise nothing changes. The
-  // replaced buffer is freed. Held against the owner device's pass.
+  // replaced buffer is freed. Waits for a pass of the owner (device or
+  // worker) that may be running the transaction.
   void SetRange(std::uint16_t address, std::uint16_t count, std::unique_ptr<TlaThreadBuffer> buffer = nullptr);
 
   std::uint16_t GetAddress() const { return Address; }

@@ -299,4 +299,28 @@ TEST_F(MBWorker, MainThreadWorksBesideTheWorker) {
   EXPECT_EQ(device.TransaList().Count(), 1);
 }
 
+TEST_F(MBWorker, RangeOfAPolledTransactionReplacedOnTheMainThread) {
+  // A transaction of the worker itself (no device): a new range and buffer
+  // while every pass runs it. The old buffer must not go while a run uses it.
+  auto sim = StartSimTcp();
+  TlaMBThread thread;
+  Watch(thread);
+  SetTcp(thread.Setup(), sim->TcpPort());
+  TlaMBReadHoldRegisters read(1, 0, 1, std::make_unique<TlaThreadBuffer>(2), 1);
+  int done = 0;
+  read.OnDone = [&](TlaMBTransaction*, std::int32_t) { ++done; };
+  read.SetActive(true);
+  thread.Add(&read);
+  thread.Setup().Enabled = true;
+  for (int round = 0; round < 20; ++round) {
+    const int before = done;
+    ASSERT_TRUE(RunUntil([&] { return done > before; }));
+    read.SetRange(static_cast<std::uint16_t>(round % 8 + 1), 1, std::make_unique<TlaThreadBuffer>(2));
+  }
+  const int before = done;
+  ASSERT_TRUE(RunUntil([&] { return done > before; }));
+  EXPECT_EQ(read.GetLastResult(), 0);
+  EXPECT_EQ(read.GetQuery(), (mbtest::Bytes{1, 3, 0, 4, 0, 1}));  // the last range set
+}
+
 }  // namespace

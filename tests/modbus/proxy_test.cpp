@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -35,8 +34,7 @@ Bytes ReadAnswer(int first, int count, std::uint16_t (*value)(int)) {
 
 // User + system CPU time of a process, in clock ticks.
 long CpuTicks(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  const std::string text = kdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream fields(text.substr(text.rfind(')') + 2));
   std::string field;
   long utime = 0, stime = 0;

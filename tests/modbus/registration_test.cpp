@@ -4,7 +4,6 @@
 
 #include <deque>
 #include <filesystem>
-#include <fstream>
 
 #include "ProxyTestBase.h"
 #include "RegisterModbusServer.h"
@@ -80,7 +79,7 @@ TEST_F(Registration, AsksForAnotherFolderUntilFoundOrCancelled) {
 TEST_F(Registration, FailedRegistrationIsNotReportedAsSuccess) {
   const std::string fake = dir_.File("fake");
   std::filesystem::create_directory(fake);
-  std::ofstream(fake + "/mbserver") << "#!/bin/sh\nexit 3\n";
+  kdtest::WriteFile(fake + "/mbserver", "#!/bin/sh\nexit 3\n");
   ::chmod((fake + "/mbserver").c_str(), 0755);
   ScriptedDialogs d;
   EXPECT_FALSE(RegisterModbusServer(fake, d));

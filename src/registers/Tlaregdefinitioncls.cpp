@@ -33,6 +33,14 @@ std::uint32_t RawFromScaled(double value, double norm, double offset, bool isSig
   return static_cast<std::uint32_t>(static_cast<std::int64_t>(clamped) & 0xFFFFFFFF);
 }
 
+// Key of the coded-value item for a value: "Code" and the value truncated
+// toward zero; empty for a value that no integer names (NaN, out of range).
+std::string CodeKey(double value) {
+  const double n = std::trunc(value);
+  if (!(n > -9.2e18 && n < 9.2e18)) return {};
+  return kd::Sprintf("Code%lld", static_cast<long long>(n));
+}
+
 std::uint64_t FieldMask(std::uint8_t width) {
   return width >= 32 ? 0xFFFFFFFFull : ((1ull << width) - 1);
 }
@@ -406,8 +414,9 @@ std::string TlaRegDefinition::GetBitFieldName(std::uint8_t element, std::uint8_t
 }
 
 std::string TlaRegDefinition::GetCodedText(std::uint8_t element, double value) const {
+  const std::string code = CodeKey(value);
   const std::string text =
-      ItemOf(kd::Sprintf("%s.%d_Coded", Name.c_str(), element), kd::Sprintf("Code%d", TruncToInt(value)));
+      code.empty() ? std::string() : ItemOf(kd::Sprintf("%s.%d_Coded", Name.c_str(), element), code);
   return text.empty() ? kd::FormatFloat(FormatString, value) : text;
 }
 

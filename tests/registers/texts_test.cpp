@@ -58,6 +58,10 @@ TEST_F(StatusTexts, FieldsAndCodes) {
   EXPECT_EQ(d.GetCodedText(1, 1.7), "Run");
   EXPECT_EQ(d.GetCodedText(1, 2), "Fault reset");
   EXPECT_EQ(d.GetCodedText(1, 5), "5");
+  EXPECT_EQ(d.GetCodedText(1, -0.5), "Idle");  // truncated toward zero
+  // Values past 32 bits (an unsigned long) name no small code.
+  EXPECT_EQ(d.GetCodedText(1, 4294967296.0), "4294967296");
+  EXPECT_EQ(d.GetCodedText(1, 4294967297.0), "4294967297");
   d.FormatString = "0.0";
   EXPECT_EQ(d.GetCodedText(1, 5), "5.0");
   EXPECT_EQ(d.GetCodedText(0, 1), "1.0");  // no coded line for element 0

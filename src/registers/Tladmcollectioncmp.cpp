@@ -6,18 +6,6 @@
 
 #include "IniFile.h"
 
-namespace {
-
-std::unique_ptr<kd::IniFile> OpenReader(const std::string& path) {
-  try {
-    return std::make_unique<kd::IniFile>(path);
-  } catch (const std::exception&) {
-    return nullptr;  // unreadable: skipped like a file that fits nothing
-  }
-}
-
-}  // namespace
-
 TlaDMCollection::TlaDMCollection(kd::Component* owner) : kd::Component(owner) {}
 
 TlaDMCollection::~TlaDMCollection() = default;
@@ -50,18 +38,17 @@ std::vector<std::string> TlaDMCollection::ListFiles() const {
 std::unique_ptr<kd::IniFile> TlaDMCollection::GetRegDefsFileFor(const std::string& version) const {
   if (filePath_.empty() || FileExt.empty() || version.empty()) return nullptr;
   for (const std::string& name : ListFiles()) {
-    auto reader = OpenReader(filePath_ + name);
-    if (reader && reader->ReadString("Versions", "Versions", "").find(version) != std::string::npos) return reader;
+    auto reader = std::make_unique<kd::IniFile>(filePath_ + name);
+    if (reader->ReadString("Versions", "Versions", "").find(version) != std::string::npos) return reader;
   }
-  if (!DfltFile.empty()) return OpenReader(filePath_ + DfltFile);
+  if (!DfltFile.empty()) return std::make_unique<kd::IniFile>(filePath_ + DfltFile);
   return nullptr;
 }
 
 std::unique_ptr<kd::IniFile> TlaDMCollection::GetRegDefsFileFor(const TlaVersionRecord* record) const {
   if (filePath_.empty() || FileExt.empty() || !record) return nullptr;
   for (const std::string& name : ListFiles()) {
-    auto reader = OpenReader(filePath_ + name);
-    if (!reader) continue;
+    auto reader = std::make_unique<kd::IniFile>(filePath_ + name);
     for (const std::string& pattern : kd::SplitCommaText(reader->ReadString("Versions", "Versions", "")))
       if (record->Matches(pattern)) return reader;
   }
@@ -127,10 +114,9 @@ void TlaDMCollection::ExtractAllVersionList(kd::StringList* out) const {
   out->Clear();
   if (filePath_.empty() || FileExt.empty()) return;
   for (const std::string& name : ListFiles()) {
-    const auto reader = OpenReader(filePath_ + name);
-    if (!reader) continue;
+    const kd::IniFile reader(filePath_ + name);
     kd::StringList lines;
-    reader->ReadSectionValues("Versions", lines);
+    reader.ReadSectionValues("Versions", lines);
     for (const std::string& line : lines.Lines()) out->Add(line);
   }
 }

@@ -100,11 +100,7 @@ TlaRegDefsList::~TlaRegDefsList() = default;
 std::unique_ptr<kd::IniFile> TlaRegDefsList::TestForSource(const std::string& path) {
   std::error_code ec;
   if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return nullptr;
-  try {
-    return std::make_unique<kd::IniFile>(path);
-  } catch (const std::exception&) {
-    return nullptr;  // unreadable counts as absent
-  }
+  return std::make_unique<kd::IniFile>(path);
 }
 
 void TlaRegDefsList::ClearDefinitions() {

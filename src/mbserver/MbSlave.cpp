@@ -213,11 +213,7 @@ std::unique_ptr<SlaveLink> OpenSerialSlave(const std::string& path, const Serial
   SerialPort port;
   if (!port.Open(path, settings)) return nullptr;
   const long charMicros = port.CharMicros();
-  // The port object only configures the line; the link keeps the descriptor.
-  UniqueFd fd(::dup(port.Fd()));
-  ::fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
-  if (!fd) return nullptr;
-  return std::make_unique<SerialSlave>(std::move(fd), UniqueFd(), ascii, silentMs, charMicros);
+  return std::make_unique<SerialSlave>(port.Release(), UniqueFd(), ascii, silentMs, charMicros);
 }
 
 std::unique_ptr<SlaveLink> CreatePtySlave(bool ascii, std::string& path, int silentMs) {

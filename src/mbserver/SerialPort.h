@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "IoUtil.h"
 
@@ -30,6 +31,8 @@ class SerialPort {
   void Close() { fd_.reset(); }
   bool IsOpen() const { return static_cast<bool>(fd_); }
   int Fd() const { return fd_.get(); }
+  // Hands the configured descriptor over; the port is closed afterwards.
+  UniqueFd Release() { return std::move(fd_); }
 
   // Sends every byte before the deadline (with RTS toggled around it when asked).
   bool Write(std::span<const std::uint8_t> data, Clock::time_point deadline);

@@ -81,14 +81,18 @@ void MainThread::Synchronize(const std::function<void()>& fn) {
   Hub& h = hub();
   SyncCall call;
   call.fn = &fn;
+  std::shared_ptr<MainLoop> loop;
   {
+    // The loop is taken with the call queued, so that no later failure can
+    // leave the call in the queue after this frame is gone.
     std::lock_guard lock(h.mutex);
     if (!h.loop) throw Exception("Synchronize: no main loop installed");
+    loop = h.loop;
     h.pending.push_back(&call);
     ++h.wakeCount;
   }
   h.wake.notify_all();
-  Post([] { CheckSynchronize(); });
+  loop->Post([] { CheckSynchronize(); });
   {
     std::unique_lock lock(h.mutex);
     h.synced.wait(lock, [&] { return call.done; });

@@ -55,8 +55,7 @@ void TlaDeviceKD730::RegistersSetup() {
 
   // The setup registers from UrV to OffsetAn3Ext mark the setup as edited.
   for (std::size_t i = 0; i < 23; ++i)
-    if (TlaRegister* reg = *fields[i])
-      reg->OnAfterEdit = [this](TlaRegister* r, bool changed) { DoOnAfterEdit(r, changed); };
+    if (TlaRegister* reg = *fields[i]) HookAfterEdit(reg);
 
   // The continuous current never exceeds the peak current, nor the peak falls below it.
   if (IcA && IcA->MaxBound && IpA) {

@@ -68,9 +68,11 @@ void TlaDeviceKDSlave::SaveSetup() {
 }
 
 void TlaDeviceKDSlave::AssignDoOnAfterEdit(const TlaRegBlock* blocks) {
-  ForEachRegister(blocks, [this](TlaRegister* reg) {
-    reg->OnAfterEdit = [this](TlaRegister* r, bool changed) { DoOnAfterEdit(r, changed); };
-  });
+  ForEachRegister(blocks, [this](TlaRegister* reg) { HookAfterEdit(reg); });
+}
+
+void TlaDeviceKDSlave::HookAfterEdit(TlaRegister* reg) {
+  reg->OnAfterEdit = [this](TlaRegister* r, bool changed) { DoOnAfterEdit(r, changed); };
 }
 
 void TlaDeviceKDSlave::DoOnAfterEdit(TlaRegister*, bool changed) {

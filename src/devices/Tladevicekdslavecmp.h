@@ -37,6 +37,8 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   void SaveSetup();
   // Hooks the after-edit event of every register of the blocks to DoOnAfterEdit.
   void AssignDoOnAfterEdit(const TlaRegBlock* blocks);
+  // The same for one register.
+  void HookAfterEdit(TlaRegister* reg);
   void DoOnAfterEdit(TlaRegister* reg, bool changed);
 
   TlaMBChainedTransa* RamSetupRead() const { return ramSetupRead_; }

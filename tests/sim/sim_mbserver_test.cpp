@@ -3,11 +3,8 @@
 // master can frame (its length is not in the answer).
 #include <gtest/gtest.h>
 
-#include "ModbusSrv.h"
-#include "Registry.h"
-#include "ServerRegistry.h"
+#include "ProxyTestBase.h"
 #include "SimProcess.h"
-#include "TestSupport.h"
 
 using namespace kdsim;
 using Bytes = std::vector<std::uint8_t>;
@@ -17,28 +14,14 @@ namespace {
 const std::string kSim = KD_SIM_EXE;
 const std::string kPar = std::string(KD_DATA_DIR) + "/KD730_Parameters.par";
 
-std::int32_t Exchange(TModbusSrv& srv, const Bytes& query, Bytes& answer) {
-  Bytes unused;
-  return srv.TxRxMessage(query, static_cast<int>(query.size()), answer, 0, unused);
-}
-
-class SimThroughMbserver : public ::testing::Test {
- protected:
-  SimThroughMbserver() : config_("XDG_CONFIG_HOME", dir_.Path()) { kd::mb::RegisterServer(KD_MBSERVER_PATH); }
-
-  kdtest::TempDir dir_;
-  kdtest::ScopedEnv config_;
-};
+// A private registry with this build's mbserver registered.
+class SimThroughMbserver : public ProxyTest {};
 
 TEST_F(SimThroughMbserver, IdentificationAndScanOverRtu) {
   kdtest::SocatPair ptys;
   SimProcess sim(kSim, {"--rtu", ptys.A(), "--par", kPar, "--slave", "4", "--version", "1.10",
                         "--version-letters", "B"});
-  {
-    kd::Registry reg(kd::HKEY_LOCAL_MACHINE);
-    ASSERT_TRUE(reg.OpenKey("HARDWARE\\DEVICEMAP\\SERIALCOMM", true));
-    reg.WriteString("COM2", ptys.B());
-  }
+  MapComPort(2, ptys.B());
   TModbusSrv srv;
   ASSERT_TRUE(srv.OpenConnection("COM2", 1));
   srv.Set_BaudRate(19200);

@@ -1,8 +1,7 @@
 // Registry: typed values, paths, persistence, damaged stores, concurrent writers.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -11,9 +10,8 @@
 #include "Registry.h"
 #include "TestSupport.h"
 
-extern char** environ;
-
 using namespace kd;
+using kdtest::ChildProcess;
 using kdtest::ReadFile;
 using kdtest::ScopedEnv;
 using kdtest::TempDir;
@@ -238,18 +236,11 @@ TEST_F(RegistryTest, StoreThatCannotBeWrittenRaises) {
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kEach = 200;
   const std::string count = std::to_string(kEach);
-  pid_t pids[2];
   const char* prefixes[2] = {"a", "b"};
-  for (int i = 0; i < 2; ++i) {
-    char* argv[] = {const_cast<char*>(KD_REGISTRY_WRITER), const_cast<char*>(prefixes[i]),
-                    const_cast<char*>(count.c_str()), nullptr};
-    ASSERT_EQ(::posix_spawn(&pids[i], KD_REGISTRY_WRITER, nullptr, nullptr, argv, environ), 0);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  ChildProcess a({KD_REGISTRY_WRITER, prefixes[0], count}, ChildProcess::kNone);
+  ChildProcess b({KD_REGISTRY_WRITER, prefixes[1], count}, ChildProcess::kNone);
+  EXPECT_EQ(a.Wait(std::chrono::seconds(60)), 0);
+  EXPECT_EQ(b.Wait(std::chrono::seconds(60)), 0);
   Registry reg;
   ASSERT_TRUE(reg.OpenKeyReadOnly("Software\\Race"));
   EXPECT_EQ(reg.GetValueNames().size(), 2u * kEach);

@@ -1,8 +1,6 @@
 // Device settings: the commit protocol and the INI and registry loaders.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "Exception.h"
 #include "Registry.h"
 #include "Tladevicesetupcls.h"
@@ -98,10 +96,10 @@ TEST(DeviceSetup, CommitProtocol) {
 
 TEST(DeviceSetup, LoadFromIniFile) {
   kdtest::TempDir dir;
-  const std::string file = dir.File("devices.ini");
-  std::ofstream(file) << "[Drive]\nConnectionName=COM2\nModBusAddress=300\nSampleTime=0x20\nEnable=0\n"
-                         "[Bare]\nOther=1\n"
-                         "[Bad]\nModBusAddress=twelve\nSampleTime=\n";
+  const std::string file = dir.Write("devices.ini",
+                                      "[Drive]\nConnectionName=COM2\nModBusAddress=300\nSampleTime=0x20\nEnable=0\n"
+                                      "[Bare]\nOther=1\n"
+                                      "[Bad]\nModBusAddress=twelve\nSampleTime=\n");
 
   TlaMBDeviceSetup s;
   Recorder r;

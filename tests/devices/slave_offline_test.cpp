@@ -2,8 +2,6 @@
 // transactions, setup export and import, listings.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "TestFiles.h"
 #include "Exception.h"
 #include "IniFile.h"
@@ -196,15 +194,15 @@ TEST_F(OfflineDevice, ExportAndImportRoundTripTheImportExportRegisters) {
 }
 
 TEST_F(OfflineDevice, ImportOfBadValuesKeepsGoing) {
-  const std::string file = dir.File("bad.730");
-  std::ofstream(file) << "[KD730_Cfg]\n"
-                         "IcA=abc\n"              // no number: kept, reported
-                         "IpA=\"9999\"\n"         // above the maximum: clamped to 30 A
-                         "NomSpeed=\"1200\"\n"
-                         "Accel=\"12\",\"13\"\n"  // more items than elements
-                         "OffsetAn2Ext=-5000\n"   // below the minimum
-                         "OffsetAn3Ext=\n"        // empty: default
-                         "Bogus=\"5\"\n";         // no such register
+  const std::string file = dir.Write("bad.730",
+                                      "[KD730_Cfg]\n"
+                                      "IcA=abc\n"              // no number: kept, reported
+                                      "IpA=\"9999\"\n"         // above the maximum: clamped to 30 A
+                                      "NomSpeed=\"1200\"\n"
+                                      "Accel=\"12\",\"13\"\n"  // more items than elements
+                                      "OffsetAn2Ext=-5000\n"   // below the minimum
+                                      "OffsetAn3Ext=\n"        // empty: default
+                                      "Bogus=\"5\"\n");        // no such register
   for (int a = 1; a <= 23; ++a) dev.GetRegister(a)->SetValueInteger(0, 55);
   kd::IniFile ini(file);
   try {
@@ -230,8 +228,7 @@ TEST(SlaveExport, WalksTheBlocksInOrderAndNothingWithoutTheCategory) {
   auto withCategory = regtest::LoadModel(text);
   auto without = regtest::LoadModel("[DataModel]\nRegisterCount=2\n[0]\nName=A\nType=short\n[1]\nName=B\nType=short\n");
   kdtest::TempDir dir;
-  const std::string file = dir.File("out.ini");
-  std::ofstream(file) << "[S]\nkeep=1\n";
+  const std::string file = dir.Write("out.ini", "[S]\nkeep=1\n");
 
   TlaDeviceSlave a, b;
   ASSERT_TRUE(a.CreateRegDataBuffer(withCategory.get()));

@@ -4,6 +4,11 @@
 
 namespace mbtest {
 
+Bytes Contents(TlaThreadBuffer& buffer) {
+  TlaThreadBuffer::ReadAccess read(buffer);
+  return Bytes(read.Data(), read.Data() + buffer.Size());
+}
+
 // ---------------------------------------------------------------------------
 // TestDevice
 

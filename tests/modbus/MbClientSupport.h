@@ -25,10 +25,14 @@
 #include "Tlambthreadthr.h"
 #include "Tlambtransactioncls.h"
 #include "Tlaregdefslistcmp.h"
+#include "Tlathreadbuffercls.h"
 
 namespace mbtest {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A buffer's bytes, read under its lock.
+Bytes Contents(TlaThreadBuffer& buffer);
 
 // The two lines a test runs over, and their names for parameterised tests.
 enum class Line { Tcp, Rtu };

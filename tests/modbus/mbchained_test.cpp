@@ -2,23 +2,17 @@
 // running the pieces in order.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "MbClientSupport.h"
 #include "ScriptedSlave.h"
 #include "Tlambchainedtransacls.h"
 
 using namespace std::chrono_literals;
 using mbtest::Bytes;
+using mbtest::Contents;
 using mbtest::TestDevice;
 using Range = TlaMBChainedTransa::PartRange;
 
 namespace {
-
-Bytes Contents(TlaThreadBuffer& buffer) {
-  TlaThreadBuffer::ReadAccess read(buffer);
-  return Bytes(read.Data(), read.Data() + buffer.Size());
-}
 
 // The scripted slave's registers first..first+count-1 as bytes.
 Bytes ScriptedValues(int first, int count) {

@@ -10,15 +10,11 @@
 
 using namespace std::chrono_literals;
 using mbtest::Bytes;
+using mbtest::Contents;
 using mbtest::Line;
 using mbtest::TestDevice;
 
 namespace {
-
-Bytes Contents(TlaThreadBuffer& buffer) {
-  TlaThreadBuffer::ReadAccess read(buffer);
-  return Bytes(read.Data(), read.Data() + buffer.Size());
-}
 
 void Fill(TlaThreadBuffer& buffer, const Bytes& bytes) {
   TlaThreadBuffer::WriteAccess write(buffer);

@@ -1,8 +1,6 @@
 // Connection settings: validity, the INI and registry readers.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "Exception.h"
 #include "Registry.h"
 #include "TestSupport.h"
@@ -64,11 +62,7 @@ TEST(MBSetup, AssignCopiesEveryField) {
 class MBSetupFiles : public testing::Test {
  protected:
   MBSetupFiles() : config_("XDG_CONFIG_HOME", dir_.Path()) {}
-  std::string WriteIni(const std::string& text) {
-    const std::string path = dir_.File("conn.ini");
-    std::ofstream(path) << text;
-    return path;
-  }
+  std::string WriteIni(const std::string& text) { return dir_.Write("conn.ini", text); }
   kdtest::TempDir dir_;
   kdtest::ScopedEnv config_;
 };

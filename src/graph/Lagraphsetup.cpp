@@ -1,5 +1,7 @@
 #include "Lagraphsetup.h"
 
+#include <utility>
+
 #include "Exception.h"
 #include "Formats.h"
 #include "Strings.h"
@@ -89,22 +91,31 @@ void SetupStrToFont(std::string_view text, kd::TFont* font) {
   font->Set(color, name, size, style, font->Orientation());
 }
 
+namespace {
+
+// Two floating-point fields split at the first ','; what names the value in
+// the error.
+std::pair<double, double> FloatPair(std::string_view text, const char* what) {
+  const size_t comma = text.find(',');
+  if (comma == std::string_view::npos)
+    throw kd::ConvertError("'" + std::string(text) + "' is not a valid " + what);
+  return {SetupStrToFloat(text.substr(0, comma)), SetupStrToFloat(text.substr(comma + 1))};
+}
+
+}  // namespace
+
 std::string SetupPointToStr(const Tla2DPoint& p) { return SetupFloatToStr(p.x) + "," + SetupFloatToStr(p.y); }
 
 Tla2DPoint SetupStrToPoint(std::string_view text) {
-  const size_t comma = text.find(',');
-  if (comma == std::string_view::npos)
-    throw kd::ConvertError("'" + std::string(text) + "' is not a valid point");
-  return {SetupStrToFloat(text.substr(0, comma)), SetupStrToFloat(text.substr(comma + 1))};
+  const auto [x, y] = FloatPair(text, "point");
+  return {x, y};
 }
 
 std::string SetupRangeToStr(const TlaRange& r) { return SetupFloatToStr(r.min) + "," + SetupFloatToStr(r.max); }
 
 TlaRange SetupStrToRange(std::string_view text) {
-  const size_t comma = text.find(',');
-  if (comma == std::string_view::npos)
-    throw kd::ConvertError("'" + std::string(text) + "' is not a valid range");
-  return {SetupStrToFloat(text.substr(0, comma)), SetupStrToFloat(text.substr(comma + 1))};
+  const auto [min, max] = FloatPair(text, "range");
+  return {min, max};
 }
 
 // ---------------------------------------------------------------------------
@@ -202,10 +213,11 @@ const std::string& TlaSetupKeys::Required(std::string_view name) const {
 
 namespace {
 
+// Converts the value of a key; a conversion error names the key.
 template <class F>
-auto Keyed(std::string_view name, F&& f) -> decltype(f()) {
+auto Keyed(std::string_view name, const std::string& value, F&& convert) -> decltype(convert(value)) {
   try {
-    return f();
+    return convert(value);
   } catch (const kd::ConvertError& e) {
     throw kd::ConvertError("SetSetup: key " + std::string(name) + ": " + e.what());
   }
@@ -213,42 +225,20 @@ auto Keyed(std::string_view name, F&& f) -> decltype(f()) {
 
 }  // namespace
 
-int TlaSetupKeys::Int(std::string_view name) const {
-  const std::string& v = Required(name);
-  return Keyed(name, [&] { return SetupStrToInt(v); });
-}
-
-double TlaSetupKeys::Float(std::string_view name) const {
-  const std::string& v = Required(name);
-  return Keyed(name, [&] { return SetupStrToFloat(v); });
-}
-
-kd::TRect TlaSetupKeys::Rect(std::string_view name) const {
-  const std::string& v = Required(name);
-  return Keyed(name, [&] { return SetupStrToRect(v); });
-}
-
-Tla2DPoint TlaSetupKeys::Point(std::string_view name) const {
-  const std::string& v = Required(name);
-  return Keyed(name, [&] { return SetupStrToPoint(v); });
-}
-
-TlaRange TlaSetupKeys::Range(std::string_view name) const {
-  const std::string& v = Required(name);
-  return Keyed(name, [&] { return SetupStrToRange(v); });
-}
+int TlaSetupKeys::Int(std::string_view name) const { return Keyed(name, Required(name), SetupStrToInt); }
+double TlaSetupKeys::Float(std::string_view name) const { return Keyed(name, Required(name), SetupStrToFloat); }
+kd::TRect TlaSetupKeys::Rect(std::string_view name) const { return Keyed(name, Required(name), SetupStrToRect); }
+Tla2DPoint TlaSetupKeys::Point(std::string_view name) const { return Keyed(name, Required(name), SetupStrToPoint); }
+TlaRange TlaSetupKeys::Range(std::string_view name) const { return Keyed(name, Required(name), SetupStrToRange); }
 
 void TlaSetupKeys::ReadPen(std::string_view name, kd::TPen& out) const {
-  const std::string& v = Required(name);
-  Keyed(name, [&] { SetupStrToPen(v, &out); });
+  Keyed(name, Required(name), [&](std::string_view v) { SetupStrToPen(v, &out); });
 }
 
 void TlaSetupKeys::ReadBrush(std::string_view name, kd::TBrush& out) const {
-  const std::string& v = Required(name);
-  Keyed(name, [&] { SetupStrToBrush(v, &out); });
+  Keyed(name, Required(name), [&](std::string_view v) { SetupStrToBrush(v, &out); });
 }
 
 void TlaSetupKeys::ReadFont(std::string_view name, kd::TFont& out) const {
-  const std::string& v = Required(name);
-  Keyed(name, [&] { SetupStrToFont(v, &out); });
+  Keyed(name, Required(name), [&](std::string_view v) { SetupStrToFont(v, &out); });
 }

@@ -78,7 +78,8 @@ struct Stack {
                                      "--slave", "1"}};
   Stack() { kd::mb::RegisterServer(KD_MBSERVER_PATH); }
 
-  // Runs the worker over `reads` for `seconds`, pumping the main loop.
+  // Connects the worker to the simulator, lets it poll its items for
+  // `seconds` while pumping the main loop, then disconnects it.
   bool Run(TlaMBThread& thread, double seconds, int timeoutMs) {
     TlaMBSetup& s = thread.Setup();
     s.Name = "TCP";

@@ -23,6 +23,22 @@ void MbConnection::Update(const std::function<void(ConnectionSettings&)>& change
   change(settings_);
 }
 
+std::unique_ptr<MasterTransport> MbConnection::OpenLine(const ConnectionSettings& s) const {
+  const LineTiming timing{s.timeout > 0 ? s.timeout : 1000, s.silentInterval};
+  if (s.type == 1) {
+    if (s.transmissionMode != 0 && s.transmissionMode != 1) return nullptr;
+    const std::string path = portPath_(s.comPort);
+    SerialPort port;
+    if (path.empty() ||
+        !port.Open(path, {s.baudRate, s.byteSize, s.parity, s.stopBits, s.flowControl}))
+      return nullptr;
+    return std::make_unique<SerialMaster>(std::move(port), timing, s.transmissionMode == 1);
+  }
+  auto tcp = std::make_unique<TcpMaster>(s.host, s.tcpPort, timing);
+  if (!tcp->Connect()) return nullptr;
+  return tcp;
+}
+
 bool MbConnection::Connect() {
   ConnectionSettings s;
   {
@@ -30,24 +46,11 @@ bool MbConnection::Connect() {
     if (!opened_) return false;
     s = settings_;
   }
-  const LineTiming timing{s.timeout > 0 ? s.timeout : 1000, s.silentInterval};
-  std::unique_ptr<MasterTransport> line;
-  if (s.type == 1) {
-    if (s.transmissionMode != 0 && s.transmissionMode != 1) return false;
-    const std::string path = portPath_(s.comPort);
-    SerialPort port;
-    if (path.empty() ||
-        !port.Open(path, {s.baudRate, s.byteSize, s.parity, s.stopBits, s.flowControl}))
-      return false;
-    line = std::make_unique<SerialMaster>(std::move(port), timing, s.transmissionMode == 1);
-  } else {
-    auto tcp = std::make_unique<TcpMaster>(s.host, s.tcpPort, timing);
-    if (!tcp->Connect()) return false;
-    line = std::move(tcp);
-  }
+  auto line = OpenLine(s);
+  // A failed Connect leaves no line, not the one of an earlier Connect.
   std::lock_guard lock(lineLock_);
   line_ = std::move(line);
-  return true;
+  return static_cast<bool>(line_);
 }
 
 std::int32_t MbConnection::TxRxMessage(ByteView query, Bytes& answer) {

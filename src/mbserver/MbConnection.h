@@ -47,6 +47,8 @@ class MbConnection {
   bool IsConnected() const;
 
  private:
+  std::unique_ptr<MasterTransport> OpenLine(const ConnectionSettings& s) const;
+
   std::function<std::string(int)> portPath_;
   mutable std::mutex settingsLock_;
   ConnectionSettings settings_;

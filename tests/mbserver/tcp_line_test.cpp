@@ -58,14 +58,14 @@ TEST(TcpLine, FaultsAndReconnection) {
 }
 
 TEST(TcpLine, NoPeer) {
+  // A Connect that fails leaves no line, also where an earlier one had made one.
+  ScriptedSlave slave(ScriptedSlave::Line::Tcp);
   MbConnection c([](int) { return std::string(); });
-  ASSERT_TRUE(c.OpenConnection("TCP", 2));
-  c.Update([&](ConnectionSettings& s) {
-    s.host = "127.0.0.1";
-    s.tcpPort = kdtest::FreeTcpPort();
-    s.timeout = 300;
-  });
+  OpenTcp(c, slave.Port(), 300);
+  c.Update([&](ConnectionSettings& s) { s.tcpPort = kdtest::FreeTcpPort(); });
   EXPECT_FALSE(c.Connect());
+  Bytes answer;
+  EXPECT_EQ(c.TxRxMessage(kRead2, answer), kPortNotInitialised);
 }
 
 TEST(Gateway, ForwardsAndAnswersForASilentSlave) {

@@ -479,10 +479,8 @@ void TlaDiagram::SetSetupLines(const std::vector<std::string>& lines) {
   std::vector<TlaGraphElement*> added;
   try {
     for (size_t i = 0; i < lines.size();) {
-      const std::string& line = lines[i];
-      const bool scala = line == "[laScala]", traccia = line == "[laTraccia]", marker = line == "[laMarker]",
-                 legenda = line == "[laLegenda]";
-      if (!scala && !traccia && !marker && !legenda) {
+      const std::string& header = lines[i];
+      if (header != "[laScala]" && header != "[laTraccia]" && header != "[laMarker]" && header != "[laLegenda]") {
         ++i;
         continue;
       }
@@ -490,28 +488,15 @@ void TlaDiagram::SetSetupLines(const std::vector<std::string>& lines) {
       const std::string block = JoinSetupLines(blockLines, 0, blockLines.size());
       // Each new element is owned by this diagram; one that AddElement
       // refuses is destroyed at once.
-      TlaGraphElement* e;
-      if (scala) {
-        auto* s = new TlaScala(this, 1, "_NoName_");
-        e = s;
-        added.push_back(e);
-        s->SetSetup(block);
-      } else if (traccia) {
-        auto* t = new TlaTraccia(this, "_NoName_");
-        e = t;
-        added.push_back(e);
-        t->SetSetup(block);
-      } else if (marker) {
-        auto* m = new TlaMarker(this, "_NoName_");
-        e = m;
-        added.push_back(e);
-        m->SetSetup(block);
-      } else {
-        auto* l = new TlaLegenda(this, "_NoName_", &traces_);
-        e = l;
-        added.push_back(e);
-        l->SetSetup(block);
-      }
+      auto read = [&](auto* element) -> TlaGraphElement* {
+        added.push_back(element);
+        element->SetSetup(block);
+        return element;
+      };
+      TlaGraphElement* e = header == "[laScala]"     ? read(new TlaScala(this, 1, "_NoName_"))
+                           : header == "[laTraccia]" ? read(new TlaTraccia(this, "_NoName_"))
+                           : header == "[laMarker]"  ? read(new TlaMarker(this, "_NoName_"))
+                                                     : read(new TlaLegenda(this, "_NoName_", &traces_));
       if (AddElement(e) < 0) {
         added.pop_back();
         delete e;

@@ -75,8 +75,9 @@ class TlaSetupKeys {
   kd::TRect Rect(std::string_view name) const;
   Tla2DPoint Point(std::string_view name) const;
   TlaRange Range(std::string_view name) const;
-  // Apply the value to out, which the caller fills first (a font keeps the
-  // styles the value does not name); a bad value leaves out unchanged.
+  // Apply the value to out; a font keeps the styles the value does not name,
+  // so readers take a fresh one to get the written style alone. A bad value
+  // leaves out unchanged.
   void ReadPen(std::string_view name, kd::TPen& out) const;
   void ReadBrush(std::string_view name, kd::TBrush& out) const;
   void ReadFont(std::string_view name, kd::TFont& out) const;

@@ -508,9 +508,9 @@ void TlaDiagram::SetSetupLines(const std::vector<std::string>& lines) {
     kd::TFont titleFont;
     keys.ReadPen("TitlePen", titlePen);
     keys.ReadBrush("TitleBrush", titleBrush);
-    // The style comes from the letter alone, so that a title font written
-    // without one reads back without one.
-    titleFont.Set(TitleFont.Color(), TitleFont.Name(), TitleFont.Size(), 0, TitleFont.Orientation());
+    // A fresh font: the style comes from the letter alone, so that a title
+    // font written without one reads back without one.
+    titleFont.SetOrientation(TitleFont.Orientation());
     keys.ReadFont("TitleFont", titleFont);
     const bool titleVisible = keys.Bool("TitleVisible");
     const kd::TRect drawArea = keys.Rect("DrawArea");

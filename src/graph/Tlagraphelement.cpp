@@ -95,20 +95,19 @@ std::string TlaGraphElement::GetSetup() const {
 
 void TlaGraphElement::SetSetup(const std::string& text) {
   const TlaSetupKeys keys(SplitSetupLines(text));
-  const CommonSetup common(*this, keys);
+  const CommonSetup common(keys);
   Silence quiet(*this);
   common.ApplyTo(*this);
 }
 
-TlaGraphElement::CommonSetup::CommonSetup(const TlaGraphElement& e, const TlaSetupKeys& keys) {
+TlaGraphElement::CommonSetup::CommonSetup(const TlaSetupKeys& keys) {
   keys.ReadPen("LinePen", linePen_);
   keys.ReadBrush("LineBrush", lineBrush_);
   lineVisible_ = keys.Bool("LineVisible");
   title_ = keys.Text("Title");
   keys.ReadPen("TitlePen", titlePen_);
   keys.ReadBrush("TitleBrush", titleBrush_);
-  // The style comes from the letter alone, as it was written.
-  titleFont_.Set(e.TitleFont.Color(), e.TitleFont.Name(), e.TitleFont.Size(), 0, 0);
+  // A fresh font: the style comes from the letter alone, as it was written.
   keys.ReadFont("TitleFont", titleFont_);
   titleVisible_ = keys.Bool("TitleVisible");
   drawArea_ = keys.Rect("DrawArea");

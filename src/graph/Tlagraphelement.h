@@ -60,7 +60,7 @@ class TlaGraphElement : public kd::Component {
   // has been read.
   class CommonSetup {
    public:
-    CommonSetup(const TlaGraphElement& e, const TlaSetupKeys& keys);
+    explicit CommonSetup(const TlaSetupKeys& keys);
     void ApplyTo(TlaGraphElement& e) const;
 
    private:

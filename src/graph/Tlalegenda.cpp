@@ -120,7 +120,7 @@ std::string TlaLegenda::GetSetup() const {
 
 void TlaLegenda::SetSetup(const std::string& text) {
   const TlaSetupKeys keys(SplitSetupLines(text));
-  const CommonSetup common(*this, keys);
+  const CommonSetup common(keys);
   const int colCount = keys.Int("ColCount");
   const int left = keys.Int("Left");
   const int top = keys.Int("Top");

@@ -205,14 +205,13 @@ std::string TlaMarker::GetSetup() const {
 
 void TlaMarker::SetSetup(const std::string& text) {
   const TlaSetupKeys keys(SplitSetupLines(text));
-  const CommonSetup common(*this, keys);
+  const CommonSetup common(keys);
   const std::string labelFormat = keys.Text("Text");
   kd::TPen textPen;
   kd::TBrush textBrush;
   kd::TFont textFont;
   keys.ReadPen("TextPen", textPen);
   keys.ReadBrush("TextBrush", textBrush);
-  textFont.Set(TextFont.Color(), TextFont.Name(), TextFont.Size(), 0, 0);
   keys.ReadFont("TextFont", textFont);
   const bool textVisible = keys.Bool("TextVisible");
   const Tla2DPoint point = keys.Point("Point");

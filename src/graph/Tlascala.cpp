@@ -269,7 +269,7 @@ std::string TlaScala::GetSetup() const {
 
 void TlaScala::SetSetup(const std::string& text) {
   const TlaSetupKeys keys(SplitSetupLines(text));
-  const CommonSetup common(*this, keys);
+  const CommonSetup common(keys);
   const int align = keys.Int("Align");
   kd::TPen gridPen, textPen;
   kd::TBrush gridBrush, textBrush;
@@ -280,7 +280,6 @@ void TlaScala::SetSetup(const std::string& text) {
   const std::string labelFormat = keys.Text("Text");
   keys.ReadPen("TextPen", textPen);
   keys.ReadBrush("TextBrush", textBrush);
-  textFont.Set(TextFont.Color(), TextFont.Name(), TextFont.Size(), 0, 0);
   keys.ReadFont("TextFont", textFont);
   const bool textVisible = keys.Bool("TextVisible");
   const TlaRange range = keys.Range("Range");

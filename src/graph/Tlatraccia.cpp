@@ -188,7 +188,7 @@ std::string TlaTraccia::GetSetup() const {
 
 void TlaTraccia::SetSetup(const std::string& text) {
   const TlaSetupKeys keys(SplitSetupLines(text));
-  const CommonSetup common(*this, keys);
+  const CommonSetup common(keys);
   const int trkType = keys.Int("TrkType");
   const int dotted = keys.Int("Dotted");
   std::vector<Tla2DPoint> samples;

@@ -210,13 +210,6 @@ const QFontMetrics& TCanvas::Metrics() {
   return *metrics_;
 }
 
-void TCanvas::MoveTo(int x, int y) { penPos_ = {x, y}; }
-
-void TCanvas::LineTo(int x, int y) {
-  Line(penPos_.x, penPos_.y, x, y);
-  penPos_ = {x, y};
-}
-
 void TCanvas::UseCap(Qt::PenCapStyle cap) {
   if (cap == cap_) return;
   QPen p = painter_->pen();
@@ -275,7 +268,7 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
     return;
   }
   // Each segment starts on its first pixel and leaves out its end, as a run
-  // of LineTo calls does. The raster engine may leave out a segment's first
+  // of single lines does. The raster engine may leave out a segment's first
   // pixel instead (a spike's tip), so the starts are set as points.
   if (n > 2) {
     UseCap(Qt::FlatCap);

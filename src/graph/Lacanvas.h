@@ -6,7 +6,7 @@
 // button face (0x8000000F) have fixed values here. Coordinates follow the
 // rectangle rules of the library's drawing calls: Rectangle, FillRect,
 // Ellipse, RoundRect and clip rectangles exclude their right and bottom edge;
-// LineTo and Polyline leave out the last pixel of a line.
+// Line and Polyline leave out the last pixel of a line.
 #include <QFont>
 #include <QImage>
 
@@ -135,10 +135,6 @@ class TCanvas {
   TPen& Pen() { return pen_; }
   TBrush& Brush() { return brush_; }
   TFont& Font() { return font_; }
-  int CopyMode = 0;  // kept for callers; image copies are always plain copies here
-
-  void MoveTo(int x, int y);
-  void LineTo(int x, int y);  // moves the pen position to (x, y)
   void Line(int x1, int y1, int x2, int y2);  // a two-point polyline
   void Polyline(const std::vector<TPoint>& points);
   void Polygon(const std::vector<TPoint>& points);
@@ -173,7 +169,6 @@ class TCanvas {
   TPen pen_;
   TBrush brush_;
   TFont font_;
-  TPoint penPos_;
   bool penDirty_ = true;
   bool brushDirty_ = true;
   bool fontDirty_ = true;

@@ -131,7 +131,7 @@ void TlaSetupWriter::Key(std::string_view name, const std::string& value) {
 
 void TlaSetupWriter::Child(const std::string& sectionText) { lines_.push_back(sectionText); }
 
-std::string TlaSetupWriter::Text() const { return kd::Trim(JoinSetupLines(lines_, 0, lines_.size())); }
+std::string TlaSetupWriter::Text() const { return kd::Trim(JoinSetupLines(lines_)); }
 
 std::string TlaSetupWriter::Finish() {
   lines_.emplace_back("End");
@@ -153,10 +153,10 @@ std::vector<std::string> SplitSetupLines(std::string_view text) {
   return lines;
 }
 
-std::string JoinSetupLines(const std::vector<std::string>& lines, size_t first, size_t count) {
+std::string JoinSetupLines(const std::vector<std::string>& lines) {
   std::string text;
-  for (size_t i = first; i < first + count && i < lines.size(); ++i) {
-    if (i > first) text += "\r\n";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += "\r\n";
     text += lines[i];
   }
   return text;

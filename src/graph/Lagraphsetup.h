@@ -51,7 +51,7 @@ class TlaSetupWriter {
 };
 
 std::vector<std::string> SplitSetupLines(std::string_view text);
-std::string JoinSetupLines(const std::vector<std::string>& lines, size_t first, size_t count);
+std::string JoinSetupLines(const std::vector<std::string>& lines);  // CR LF between lines
 
 // Raises when the "Begin" and "End" lines do not pair up: a text that lost
 // an "End" would otherwise read as other sections nested wrongly.

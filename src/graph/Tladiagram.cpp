@@ -17,8 +17,6 @@ TlaGraph* CheckGraph(TlaGraph* graph) {
   return graph;
 }
 
-constexpr int kSrcCopy = 0x00CC0020;
-
 }  // namespace
 
 TlaDiagram::TlaDiagram(TlaGraph* graph, const std::string& name)
@@ -334,7 +332,6 @@ bool TlaDiagram::Draw(kd::TCanvas* canvas) {
 
   const kd::TRect a = drawArea_;
   const kd::TRect p = trkArea_;
-  canvas->CopyMode = kSrcCopy;
   canvas->Pen().Set(kd::clRed, kd::pmCopy, kd::psSolid, 1);
   canvas->Brush().Set(kd::clRed, kd::bsSolid);
   canvas->Pen().SetColor(dgrBack_);
@@ -485,7 +482,7 @@ void TlaDiagram::SetSetupLines(const std::vector<std::string>& lines) {
         continue;
       }
       const std::vector<std::string> blockLines = CollectSetupBlock(lines, i);
-      const std::string block = JoinSetupLines(blockLines, 0, blockLines.size());
+      const std::string block = JoinSetupLines(blockLines);
       // Each new element is owned by this diagram; one that AddElement
       // refuses is destroyed at once.
       auto read = [&](auto* element) -> TlaGraphElement* {

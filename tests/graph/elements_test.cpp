@@ -324,7 +324,7 @@ TEST(Legend, CellsAndClicks) {
   TlaLegenda* l = d->GetLegenda();
   kd::TCanvas& c = s.g.Bitmap().Canvas();
 
-  // No traces besides... first remove the one Small made.
+  // Without traces only "Empty" is drawn: remove the one Small made.
   delete s.t;
   EXPECT_TRUE(l->Draw(&c));  // "Empty"
   EXPECT_EQ(l->TracciaAtPos({l->DrawArea.left + 3, l->DrawArea.top + 3}), nullptr);

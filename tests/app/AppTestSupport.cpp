@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "Registry.h"
@@ -122,16 +120,9 @@ ProgramFolder::~ProgramFolder() {
   std::filesystem::current_path(oldDir_, ec);
 }
 
-void ProgramFolder::WriteIni(const std::string& text) const {
-  std::ofstream(File("KD730_TuneDesk.ini")) << text;
-}
+void ProgramFolder::WriteIni(const std::string& text) const { work_.Write("KD730_TuneDesk.ini", text); }
 
-std::string ProgramFolder::ReadIni() const {
-  std::ifstream in(File("KD730_TuneDesk.ini"));
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
+std::string ProgramFolder::ReadIni() const { return kdtest::ReadFile(File("KD730_TuneDesk.ini")); }
 
 void ProgramFolder::RegisterServer() const { kd::mb::RegisterServer(KD_MBSERVER_PATH); }
 

@@ -5,7 +5,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "AppTestSupport.h"

@@ -37,10 +37,7 @@ pid_t ServerProcess() {
 }
 
 // The program INI file that comes with the program.
-const std::string kSampleIni = [] {
-  std::ifstream in(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}();
+const std::string kSampleIni = kdtest::ReadFile(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
 
 class DriveOnline : public ::testing::Test {
  protected:

@@ -3,7 +3,6 @@
 // formats.
 #include <QCoreApplication>
 #include <QEvent>
-#include <QScreen>
 #include <gtest/gtest.h>
 
 #include <clocale>

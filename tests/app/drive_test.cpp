@@ -1,6 +1,7 @@
 // The drive online behind the main window: references stepped and typed in
 // speed and current mode, the virtual inputs and their check marks, write
-// failures and a repeating transaction error, the About box's drive text.
+// failures, a silent drive and a repeating transaction error, the About
+// box's drive text.
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -66,6 +67,22 @@ class DriveOnline : public ::testing::Test {
   void NextStateUpdate() {
     MainForm->stRefDig->setText("");
     ASSERT_TRUE(PumpUntil([] { return !MainForm->stRefDig->text().isEmpty(); }));
+  }
+  // The drive stops answering (its process is stopped, its line stays open)
+  // and answers again.
+  void PauseDrive() { drive_->Process().Signal(SIGSTOP); }
+  void ResumeDrive() { drive_->Process().Signal(SIGCONT); }
+  // A failure that comes back every pass: one line, then a dot for each
+  // further failed pass. The state read fails every pass, the fault read
+  // every tenth: at most one line each, the dots at the end of the log.
+  void ExpectOneLineWithDots(const QString& error) {
+    ASSERT_TRUE(PumpUntil([&] { return LastLog().startsWith(error + "..."); }, 30s))
+        << MainForm->Memo->toPlainText().toStdString();
+    EXPECT_EQ(LastLog(), error + QString(LastLog().size() - error.size(), '.'));
+    EXPECT_LE(LogLines().filter("Transaction Error").size(), 2);
+    EXPECT_EQ(LogLines().filter("Transaction Error").size(), LogLines().filter(error).size());
+    Idle();
+    EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
   }
   // RefDig as the drive holds it (read back over a local value that differs).
   int DriveRefDig() {
@@ -201,6 +218,27 @@ TEST_F(DriveOnline, WriteFailuresAreLogged) {
   EXPECT_EQ(LastLog(), "Error: Digital reference NOT written!");
   MainForm->acInhibit->trigger();
   EXPECT_EQ(LastLog(), "Error: Virtual Input NOT written!");
+  // The register image keeps what was set.
+  EXPECT_EQ(Drive().RefDig->GetValueInteger(0), 245);
+  EXPECT_TRUE(Drive().VirtualInput->GetValueBit(0, 2));
+}
+
+TEST_F(DriveOnline, AReferenceStepToASilentDriveFailsWithoutHanging) {
+  PauseDrive();
+  // The write waits while the drive's state read times out pass after pass
+  // (and is skipped with the rest of the pass): it must end all the same.
+  MainForm->acRefUp10->trigger();
+  EXPECT_EQ(LastLog(), "Error: Digital reference NOT written!");
+  EXPECT_EQ(Drive().RefDig->GetValueInteger(0), 245);
+  Idle();
+  EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
+  EXPECT_FALSE(MainForm->acInhibit->isEnabled());
+
+  ResumeDrive();
+  ASSERT_TRUE(PumpUntil([] { return MainForm->acRefUp10->isEnabled(); }));
+  MainForm->acRefZero->trigger();
+  EXPECT_EQ(LastLog(), "Digital reference write: 0.0");
+  EXPECT_EQ(DriveRefDig(), 0);
 }
 
 TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
@@ -208,16 +246,22 @@ TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
   const pid_t server = ServerProcess();
   ASSERT_GT(server, 0);
   ::kill(server, SIGKILL);
-  const QString error = "Transaction Error: COM port read error!";
-  ASSERT_TRUE(PumpUntil([&] { return LastLog().startsWith(error + "..."); }))
-      << MainForm->Memo->toPlainText().toStdString();
-  // The state read fails every pass, the fault read every tenth: at most one
-  // line each, the dots of every later failure at the end of the log.
-  EXPECT_EQ(LastLog(), error + QString(LastLog().size() - error.size(), '.'));
-  EXPECT_LE(LogLines().filter("Transaction Error").size(), 2);
-  EXPECT_EQ(LogLines().filter("Transaction Error").size(), LogLines().filter(error).size());
-  Idle();
-  EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
+  ExpectOneLineWithDots("Transaction Error: COM port read error!");
+}
+
+TEST_F(DriveOnline, ASilentDriveIsOneLineWithADotPerPassUntilItAnswersAgain) {
+  const QString error = "Transaction Error: timeout, no response!";
+  PauseDrive();
+  ExpectOneLineWithDots(error);
+
+  // Once the drive has answered again, the next failure is a change of
+  // result and gets a line of its own.
+  ResumeDrive();
+  ASSERT_TRUE(PumpUntil([] { return MainForm->acRefUp10->isEnabled(); }));
+  const qsizetype lines = LogLines().filter(error).size();
+  PauseDrive();
+  ASSERT_TRUE(PumpUntil([&] { return LogLines().filter(error).size() > lines; }));
+  EXPECT_TRUE(LastLog().startsWith(error));
 }
 
 TEST_F(DriveOnline, SetupSendAndSaveAreLoggedAndReadBack) {

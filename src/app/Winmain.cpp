@@ -186,15 +186,10 @@ void TMainForm::SelPortClick(QAction* item) {
 }
 
 void TMainForm::mnTCPIPClick() {
-  // The click has inverted the check mark already.
-  if (mnTCPIP->isChecked()) {
-    if (TCPForm->exec() == QDialog::Accepted)
-      tbSelectPort->setText("TCP/IP");
-    else
-      mnTCPIP->setChecked(false);
-  } else {
-    tbSelectPort->setText(ToQString(kd::Sprintf("COM%d", FComPort)));
-  }
+  // The click has inverted the check mark already; a dialog that is not
+  // closed with OK undoes it.
+  if (mnTCPIP->isChecked() && TCPForm->exec() != QDialog::Accepted) mnTCPIP->setChecked(false);
+  SetComPort(FComPort);  // the caption follows the check mark
 }
 
 void TMainForm::acSlaveAddrExecute() {

@@ -316,7 +316,15 @@ bool TlaDeviceSlave::WriteReg(TlaRegister* reg, bool wait) {
 void TlaDeviceSlave::ExportToIniFile(const std::string& section, kd::IniFile* ini) {
   if (!ini || !RegDefs()) return;
   const auto blocks = RegDefs()->GetCategoryBlocks("ImportExport");
-  ForEachRegister(blocks.get(), [&](TlaRegister* reg) { reg->SaveToIni(section, ini); });
+  // One write of the whole section: a failure part-way leaves the file as it was.
+  ini->BeginUpdate();
+  try {
+    ForEachRegister(blocks.get(), [&](TlaRegister* reg) { reg->SaveToIni(section, ini); });
+  } catch (...) {
+    ini->CancelUpdate();
+    throw;
+  }
+  ini->EndUpdate();
 }
 
 void TlaDeviceSlave::ImportFromIniFile(const std::string& section, const kd::IniFile* ini) {

@@ -342,6 +342,14 @@ void IniFile::EndUpdate() {
   impl_->saved = Content();
 }
 
+void IniFile::CancelUpdate() {
+  if (impl_->updateDepth == 0) return;
+  impl_->updateDepth = 0;
+  impl_->dirty = false;
+  impl_->content = std::move(impl_->saved);
+  impl_->saved = Content();
+}
+
 void IniFile::Impl::Change(const std::function<bool(Content&)>& change) {
   if (updateDepth > 0) {
     if (change(content)) dirty = true;

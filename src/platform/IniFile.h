@@ -20,7 +20,8 @@
 // reads as empty and refuses every write, so it is never overwritten.
 // Between BeginUpdate and EndUpdate (nested calls counted) writes are only made
 // in memory; the last EndUpdate writes them all at once, or raises and drops
-// them all. An object destroyed inside an update drops its pending writes.
+// them all. CancelUpdate drops the pending writes and ends the update (all
+// levels). An object destroyed inside an update drops its pending writes.
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,7 @@ class IniFile {
 
   void BeginUpdate();
   void EndUpdate();  // writes pending changes; raises IniFileError on failure
+  void CancelUpdate();
 
  private:
   struct Impl;

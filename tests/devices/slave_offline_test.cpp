@@ -243,6 +243,23 @@ TEST(SlaveExport, WalksTheBlocksInOrderAndNothingWithoutTheCategory) {
   EXPECT_EQ(keys.Lines(), (std::vector<std::string>{"keep", "R10", "R11", "R12"}));
 }
 
+TEST(SlaveExport, AFailurePartWayWritesNothing) {
+  // The second register's name cannot be an INI key.
+  auto model = regtest::LoadModel(
+      "[DataModel]\nRegisterCount=3\n[Categories]\nImportExport=0/2\n"
+      "[0]\nName=A\n[1]\nName=B=1\n[2]\nName=C\n");
+  TlaDeviceSlave dev;
+  ASSERT_TRUE(dev.CreateRegDataBuffer(model.get()));
+  kdtest::TempDir dir;
+  const std::string file = dir.Write("out.730", "[S]\nkeep=1\n");
+  kd::IniFile ini(file);
+  EXPECT_THROW(dev.ExportToIniFile("S", &ini), kd::IniFileError);
+  EXPECT_EQ(kdtest::ReadFile(file), "[S]\nkeep=1\n");
+  EXPECT_FALSE(ini.ValueExists("S", "A"));
+  ini.WriteString("S", "after", "1");  // the object writes through again
+  EXPECT_EQ(kdtest::ReadFile(file), "[S]\nkeep=1\nafter=1\n");
+}
+
 TEST_F(OfflineDevice, FaultScanAndValuesList) {
   R("ActFaultState_0")->SetValueInteger(0, 0x8001);
   kd::StringList lines;

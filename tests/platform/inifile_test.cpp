@@ -239,6 +239,15 @@ TEST(IniFile, UpdateWritesOnceAtTheOutermostEnd) {
     other.WriteInteger("A", "x", 9);
   }
   EXPECT_EQ(ReadFile(path), "[A]\nx=2\n[B]\ny=3\n");
+
+  IniFile cancelled(path);  // cancelled at any depth: nothing written, writes go through again
+  cancelled.BeginUpdate();
+  cancelled.BeginUpdate();
+  cancelled.WriteInteger("A", "x", 7);
+  cancelled.CancelUpdate();
+  EXPECT_EQ(cancelled.ReadInteger("A", "x", 0), 2);
+  cancelled.WriteInteger("B", "y", 4);
+  EXPECT_EQ(ReadFile(path), "[A]\nx=2\n[B]\ny=4\n");
 }
 
 namespace {

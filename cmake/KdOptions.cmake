@@ -1,7 +1,10 @@
 # Warnings and sanitizers as interface targets; every target of ours links kd::warnings.
 add_library(kd_warnings INTERFACE)
 add_library(kd::warnings ALIAS kd_warnings)
-target_compile_options(kd_warnings INTERFACE -Wall -Wextra -Werror -Wshadow)
+target_compile_options(kd_warnings INTERFACE -Wall -Wextra -Wshadow)
+if(KD_WERROR)
+  target_compile_options(kd_warnings INTERFACE -Werror)
+endif()
 
 # Stricter conversions for the byte and word packing code.
 add_library(kd_strict_conversions INTERFACE)

@@ -17,7 +17,7 @@ namespace {
 
 std::unique_ptr<TlaRegDefinition> Def(TlaRegisterType type, bool isSigned = false, std::uint8_t length = 1) {
   auto d = std::make_unique<TlaRegDefinition>();
-  d->Name = "R";
+  d->Name = std::string("R");  // not a plain literal: g++ 12 warns falsely (-Wrestrict) at -O3
   d->Type = type;
   d->Signed = isSigned;
   d->Length = length;

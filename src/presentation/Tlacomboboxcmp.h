@@ -1,0 +1,57 @@
+#pragma once
+// TlaComboBox: the in-place editor of one parameter-value view. The list
+// binder places it over the "Value" cell of a list-view row (EditThis); it
+// offers the view's choices (each item carrying its value-list code) and,
+// unless the view is a bit, bit-field or coded view, free typing of a number:
+// "0x1f" or "1fh" hexadecimal, else a decimal number with '.'.
+// Enter writes through the view, raises OnEdited and closes the editor; a
+// text that is no number or a write the view refuses marks the editor red on
+// yellow and keeps it open. Escape and focus loss close it, dropping the text.
+#include <QComboBox>
+#include <optional>
+#include <string>
+
+#include "Tlapareditevent.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class TlaComboBox : public QComboBox {
+  Q_OBJECT
+
+ public:
+  // Hidden until EditThis.
+  explicit TlaComboBox(QWidget* parent = nullptr);
+  ~TlaComboBox() override;
+
+  TlaParValue* View = nullptr;  // not owned
+  TlaParEditEvent OnEdited;     // after a successful edit
+
+  // Opens the editor on the view (nothing without one), showing its value
+  // and its choices; with a list view it moves into it, and with a row of it
+  // lies over that row's "Value" cell.
+  void EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row);
+
+  // Key 13 commits, 27 cancels (both set key to 0); other keys clear the
+  // error colours.
+  void DoOnKeyPress(QObject* sender, char& key);
+  // While open: normal colours and hide; what was typed is dropped.
+  void DoOnExit(QObject* sender);
+  void DoOnChange(QObject* sender);
+
+  // A typed text as a number: "0x" + hex digits, hex digits + "h" (both
+  // lower-case markers; at most 32 bits), else a decimal number with '.'.
+  // Nothing for any other text.
+  static std::optional<double> ParseNumber(const std::string& text);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  // Writes the chosen item or the typed number to the view.
+  void Commit();
+  void SetErrorColours(bool error);
+  // Normal colours, hidden, the focus back to the parent (the list view).
+  void Close();
+};

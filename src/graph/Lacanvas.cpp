@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "Exception.h"
 
@@ -76,6 +77,22 @@ QPainter::CompositionMode ToComposition(int mode) {
     case pmXor: return QPainter::RasterOp_SourceXorDestination;
     case pmNotXor: return QPainter::RasterOp_NotSourceXorDestination;
     default: return QPainter::CompositionMode_SourceOver;
+  }
+}
+
+// On and off lengths, in pixels along a line's major axis, of the thin
+// pens' patterns.
+std::span<const int> ThinPattern(int style) {
+  static constexpr int kDash[] = {4, 2};
+  static constexpr int kDot[] = {1, 2};
+  static constexpr int kDashDot[] = {4, 2, 1, 2};
+  static constexpr int kDashDotDot[] = {4, 2, 1, 2, 1, 2};
+  switch (style) {
+    case psDash: return kDash;
+    case psDot: return kDot;
+    case psDashDot: return kDashDot;
+    case psDashDotDot: return kDashDotDot;
+    default: return {};
   }
 }
 
@@ -241,10 +258,80 @@ void TCanvas::ThinLine(QPainter* p, int x1, int y1, int x2, int y2) {
   p->drawLine(x1, y1, bx, by);
 }
 
+// A thin patterned polyline, pixel by pixel: the pattern runs on from one
+// segment into the next, however short the segments are. Each segment
+// leaves out its end pixel, which is the next one's first; parts outside
+// the image or the clip rectangle are skipped without being walked.
+void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern) {
+  int period = 0;
+  for (int len : pattern) period += len;
+  auto lit = [&pattern](int phase) {
+    bool on = true;
+    for (int len : pattern) {
+      if (phase < len) return on;
+      phase -= len;
+      on = !on;
+    }
+    return false;
+  };
+  double lo[2] = {-1.0, -1.0};
+  double hi[2] = {static_cast<double>(image_->width()), static_cast<double>(image_->height())};
+  if (clipOn_) {
+    lo[0] = std::max(lo[0], clip_.left - 1.0);
+    lo[1] = std::max(lo[1], clip_.top - 1.0);
+    hi[0] = std::min(hi[0], clip_.right + 0.0);
+    hi[1] = std::min(hi[1], clip_.bottom + 0.0);
+  }
+  std::vector<QPoint> pixels;
+  std::int64_t phase = 0;
+  for (size_t i = 0; i + 1 < n; ++i) {
+    const TPoint a = points[i], b = points[i + 1];
+    const std::int64_t d[2] = {static_cast<std::int64_t>(b.x) - a.x, static_cast<std::int64_t>(b.y) - a.y};
+    const std::int64_t steps = std::max(std::abs(d[0]), std::abs(d[1]));
+    if (steps == 0) continue;
+    // The steps k whose pixel a + k * d / steps can lie in the visible box.
+    double kFrom = 0, kTo = static_cast<double>(steps);
+    const double start[2] = {static_cast<double>(a.x), static_cast<double>(a.y)};
+    for (int axis = 0; axis < 2; ++axis) {
+      if (d[axis] == 0) {
+        if (start[axis] < lo[axis] || start[axis] > hi[axis]) kTo = -1;
+        continue;
+      }
+      double k1 = (lo[axis] - start[axis]) * steps / d[axis];
+      double k2 = (hi[axis] - start[axis]) * steps / d[axis];
+      if (k1 > k2) std::swap(k1, k2);
+      kFrom = std::max(kFrom, std::floor(k1) - 1);
+      kTo = std::min(kTo, std::ceil(k2) + 1);
+    }
+    const auto first = static_cast<std::int64_t>(std::max(kFrom, 0.0));
+    const std::int64_t end = kTo < 0 ? 0 : std::min(static_cast<std::int64_t>(kTo) + 1, steps);
+    for (std::int64_t k = first; k < end; ++k) {
+      if (!lit(static_cast<int>((phase + k) % period))) continue;
+      const double t = static_cast<double>(k) / static_cast<double>(steps);
+      pixels.emplace_back(a.x + static_cast<int>(std::lround(t * static_cast<double>(d[0]))),
+                          a.y + static_cast<int>(std::lround(t * static_cast<double>(d[1]))));
+    }
+    phase = (phase + steps) % period;
+  }
+  if (pixels.empty()) return;
+  const QPen keep = p->pen();
+  QPen solid = keep;
+  solid.setStyle(Qt::SolidLine);
+  solid.setCapStyle(Qt::FlatCap);
+  p->setPen(solid);
+  p->drawPoints(pixels.data(), static_cast<int>(pixels.size()));
+  p->setPen(keep);
+}
+
 void TCanvas::Line(int x1, int y1, int x2, int y2) {
   if (pen_.Mode() == pmNop || (x1 == x2 && y1 == y2)) return;
   QPainter* p = Painter();
   if (!p) return;
+  if (pen_.Width() <= 1 && !ThinPattern(pen_.Style()).empty()) {
+    const TPoint ends[] = {{x1, y1}, {x2, y2}};
+    PatternedPolyline(p, ends, 2, ThinPattern(pen_.Style()));
+    return;
+  }
   if (pen_.Width() > 1) {
     UseCap(Qt::FlatCap);
     p->drawLine(x1, y1, x2, y2);
@@ -258,6 +345,10 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (n < 2 || pen_.Mode() == pmNop) return;
   QPainter* p = Painter();
   if (!p) return;
+  if (pen_.Width() <= 1 && !ThinPattern(pen_.Style()).empty()) {
+    PatternedPolyline(p, points.data(), n, ThinPattern(pen_.Style()));
+    return;
+  }
   std::vector<QPoint> qpoints;
   qpoints.reserve(n);
   for (const TPoint& pt : points) qpoints.emplace_back(pt.x, pt.y);

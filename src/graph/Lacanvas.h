@@ -6,12 +6,14 @@
 // button face (0x8000000F) have fixed values here. Coordinates follow the
 // rectangle rules of the library's drawing calls: Rectangle, FillRect,
 // Ellipse, RoundRect and clip rectangles exclude their right and bottom edge;
-// Line and Polyline leave out the last pixel of a line.
+// Line and Polyline leave out the last pixel of a line. The dash pattern of a
+// thin pen runs along a whole polyline, not restarting at its vertices.
 #include <QFont>
 #include <QImage>
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,7 @@ class TCanvas {
   void ApplyState();
   void UseCap(Qt::PenCapStyle cap);
   void ThinLine(QPainter* p, int x1, int y1, int x2, int y2);
+  void PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern);
 
   QImage* image_;
   std::unique_ptr<QPainter> painter_;

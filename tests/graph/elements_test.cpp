@@ -229,6 +229,58 @@ TEST(Trace, DenseLineDrawsTheSamePixels) {
   EXPECT_EQ(differ, 0);
 }
 
+TEST(Trace, DashPatternRunsAlongTheWholeLine) {
+  // Samples four to a pixel along a bend: the thin dashed or dotted line
+  // must show the same pixels as the bend drawn from its three corners, not
+  // a solid line of pattern starts.
+  for (int style : {kd::psDash, kd::psDot, kd::psDashDot}) {
+    auto render = [style](bool dense) {
+      Axes a(1, {0, 40}, {0, 40});
+      TlaTraccia t(a.d, "limit");
+      t.DrawArea = {5, 5, 45, 45};
+      t.LinePen.Set(0xFFFFFF, kd::pmCopy, style, 1);
+      const double step = dense ? 0.25 : 20;
+      for (double x = 0; x <= 40; x += step) t.AddPoint(false, x, x <= 20 ? 10 : x - 10);
+      t.Draw(&a.bmp.Canvas(), &a.x, &a.y);
+      return a.bmp.Image().copy();
+    };
+    const QImage dense = render(true), corners = render(false);
+    int differ = 0;
+    for (int yy = 0; yy < 60; ++yy)
+      for (int xx = 0; xx < 60; ++xx) differ += dense.pixel(xx, yy) != corners.pixel(xx, yy);
+    EXPECT_EQ(differ, 0) << "style " << style;
+    // The flat part (row 35) starts lit and has gaps.
+    EXPECT_EQ(corners.pixel(5, 35) & 0xFFFFFF, 0xFFFFFFu) << "style " << style;
+    int dark = 0;
+    for (int xx = 5; xx < 25; ++xx) dark += (dense.pixel(xx, 35) & 0xFFFFFF) == 0;
+    EXPECT_GE(dark, 5) << "style " << style;
+  }
+}
+
+TEST(Trace, DashPatternOfLinesFromFarOutside) {
+  // Only the visible part is walked; the pattern keeps its phase there.
+  auto row = [](int from) {
+    kd::TBitmap bmp(40, 4);
+    kd::TCanvas& c = bmp.Canvas();
+    c.Pen().Set(0x0000FF, kd::pmCopy, kd::psDot, 1);
+    c.Line(from, 1, 39, 1);
+    std::string s;
+    for (int x = 0; x < 40; ++x) s += c.Pixel(x, 1) == 0x0000FF ? '#' : '.';
+    return s;
+  };
+  EXPECT_EQ(row(-3999999), row(0));
+  EXPECT_EQ(row(-3999998), row(-2));
+  EXPECT_EQ(row(0).substr(0, 7), "#..#..#");
+
+  // A trace whose samples leap across the whole pixel range.
+  Axes a(1, {0, 40}, {0, 40});
+  TlaTraccia t(a.d, "wild");
+  t.DrawArea = {5, 5, 45, 45};
+  t.LinePen.Set(0xFFFFFF, kd::pmCopy, kd::psDash, 1);
+  for (int i = 0; i < 320; ++i) t.AddPoint(false, i / 8.0, i % 2 ? 1e12 : -1e12);
+  EXPECT_TRUE(t.Draw(&a.bmp.Canvas(), &a.x, &a.y));
+}
+
 TEST(Scale, TickStep) {
   struct Case {
     double step, length, ppu, extent, expected;

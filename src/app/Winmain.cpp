@@ -219,14 +219,19 @@ bool TMainForm::Online() const {
   return device && device->UpdateSlaveState() == slaveOnline;
 }
 
+TlaDeviceKD730* TMainForm::CommandDevice() const {
+  TlaDeviceKD730* device = Device();
+  return Online() && device->GetCommandsRead() ? device : nullptr;
+}
+
 bool TMainForm::CfgFlag(int bit) const {
   TlaDeviceKD730* device = Device();
   return device && device->CfgFlags && device->CfgFlags->GetValueBit(0, static_cast<std::uint8_t>(bit));
 }
 
 void TMainForm::ToggleVirtualInput(int bit) {
-  TlaDeviceKD730* device = Device();
-  if (!Online() || !CfgFlag(1) || !device->VirtualInput) return;
+  TlaDeviceKD730* device = CommandDevice();
+  if (!device || !CfgFlag(1) || !device->VirtualInput) return;
   TlaRegister* reg = device->VirtualInput;
   const auto b = static_cast<std::uint8_t>(bit);
   reg->SetValueBit(0, b, !reg->GetValueBit(0, b));
@@ -237,7 +242,7 @@ void TMainForm::ToggleVirtualInput(int bit) {
 }
 
 void TMainForm::WriteReference(double value) {
-  TlaDeviceKD730* device = Device();
+  TlaDeviceKD730* device = CommandDevice();
   if (!device || !device->RefDig) return;
   if (CfgFlag(9))
     device->SetCurrentRefValue(value);
@@ -250,7 +255,7 @@ void TMainForm::WriteReference(double value) {
 }
 
 void TMainForm::StepReference(double step) {
-  TlaDeviceKD730* device = Device();
+  TlaDeviceKD730* device = CommandDevice();
   if (!device || !device->CfgFlags) return;
   const double present = CfgFlag(9) ? device->GetCurrentRefValue() : device->GetSpeedRefValue();
   WriteReference(present + step);
@@ -259,7 +264,7 @@ void TMainForm::StepReference(double step) {
 void TMainForm::ZeroReference() { WriteReference(0.0); }
 
 void TMainForm::stRefDigDblClick() {
-  TlaDeviceKD730* device = Device();
+  TlaDeviceKD730* device = CommandDevice();
   if (!device || !device->CfgFlags || !stRefDig->isEnabled()) return;
   const bool current = CfgFlag(9);
   std::string text =
@@ -305,11 +310,12 @@ void TMainForm::UpdateActions() {
   acViewScope->setEnabled(false);
   acViewScope->setChecked(false);
 
+  const bool commands = online && Device()->GetCommandsRead();
   for (QAction* input : {acInhibit, acDisableCW, acDisableCCW}) {
-    input->setEnabled(online);
+    input->setEnabled(commands);
     if (!online) input->setChecked(false);
   }
-  const bool reference = online && CfgFlag(0);
+  const bool reference = commands && CfgFlag(0);
   for (QAction* step : {acRefUp1, acRefUp10, acRefUp100, acRefDwn1, acRefDwn10, acRefDwn100, acRefZero})
     step->setEnabled(reference);
   stRefDig->setEnabled(reference);

@@ -73,6 +73,9 @@ class TMainForm : public QWidget, public Ui::TMainFormUi {
   // The drive when the data module exists, else null.
   TlaDeviceKD730* Device() const;
   bool Online() const;
+  // The drive when it is online and its reference and virtual inputs were
+  // read from it, else null: the commands act on nothing older.
+  TlaDeviceKD730* CommandDevice() const;
   bool CfgFlag(int bit) const;
 };
 

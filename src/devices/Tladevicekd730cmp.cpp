@@ -87,8 +87,25 @@ void TlaDeviceKD730::AfterSetupUpdate() {
 }
 
 void TlaDeviceKD730::ReadSetup() {
-  ReadReg(VirtualInput, true);
+  ReadCommands();
   TlaDeviceKDSlave::ReadSetup();
+}
+
+bool TlaDeviceKD730::ReadCommands() {
+  commandsRead_ = false;
+  const bool read = (!RefDig || ReadReg(RefDig, true)) && (!VirtualInput || ReadReg(VirtualInput, true));
+  commandsRead_ = read;
+  return read;
+}
+
+void TlaDeviceKD730::AfterStateUpdate() {
+  if (!commandsRead_) ReadCommands();
+}
+
+TlaSlaveState TlaDeviceKD730::UpdateSlaveState() {
+  const TlaSlaveState state = TlaDeviceKDSlave::UpdateSlaveState();
+  if (state != slaveOnline) commandsRead_ = false;
+  return state;
 }
 
 TlaRegister* TlaDeviceKD730::GetPreFault(int i) const {

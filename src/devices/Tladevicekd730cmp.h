@@ -11,6 +11,13 @@
 // analogue input ARef1; 3 current limit scaled by ARef2; 4 tacho feedback
 // (Tacho) instead of Armature; 9 current limit follows the current reference;
 // 10-11 the input filter.
+//
+// RefDig and VirtualInput are the operator's commands: no periodic read
+// covers them, so that none can overwrite a value being written. They are
+// read, waiting, at the first state update each time the drive is online
+// and by ReadSetup; until then GetCommandsRead is false and the image holds
+// no value of the drive's to step or toggle from.
+#include <atomic>
 #include <memory>
 
 #include "Tladevicekdslavecmp.h"
@@ -22,8 +29,16 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
   ~TlaDeviceKD730() override;
   std::string ClassName() const override { return "TlaDeviceKD730"; }
 
-  // VirtualInput (waiting for it), then the RAM setup read.
+  // ReadCommands, then the RAM setup read.
   void ReadSetup();
+  // RefDig and VirtualInput from the drive, waiting for each (main thread);
+  // true when both were read (a register the model lacks counts as read).
+  bool ReadCommands();
+  // RefDig and VirtualInput hold the drive's values: read since the drive
+  // last came online.
+  bool GetCommandsRead() const { return commandsRead_.load(); }
+  // Any state but online clears GetCommandsRead.
+  TlaSlaveState UpdateSlaveState() override;
 
   // i = 0 or 1; null otherwise.
   TlaRegister* GetPreFault(int i) const;
@@ -95,9 +110,13 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
  protected:
   void RegistersSetup() override;
   void AfterSetupUpdate() override;
+  // Reads the commands when they are not read yet.
+  void AfterStateUpdate() override;
 
  private:
   bool CfgBit(std::uint8_t bit);
   // Stores the truncated value in RefDig (nothing for a value that is no number).
   void StoreRefDig(long double raw);
+
+  std::atomic<bool> commandsRead_{false};  // UpdateSlaveState may run on the worker
 };

@@ -81,6 +81,7 @@ void TlaDeviceKDSlave::DoOnAfterEdit(TlaRegister*, bool changed) {
 }
 
 void TlaDeviceKDSlave::DoOnStateUpdate(TlaMBTransaction* transa, std::int32_t value) {
+  AfterStateUpdate();
   if (OnStateUpdate) OnStateUpdate(transa, value);
 }
 

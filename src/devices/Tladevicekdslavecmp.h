@@ -61,6 +61,8 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   void AfterVersionFound() override;
   // The drive model maps its register fields and creates its views.
   virtual void RegistersSetup() = 0;
+  // Before OnStateUpdate is raised.
+  virtual void AfterStateUpdate() {}
   virtual void AfterFaultUpdate() {}
   virtual void AfterSetupUpdate() {}
   virtual void AfterEdit() {}

@@ -1,6 +1,7 @@
 // The drive online behind the main window: references stepped and typed in
 // speed and current mode, the virtual inputs and their check marks, write
-// failures, a silent drive and a repeating transaction error, the About
+// failures, a silent drive and a repeating transaction error, a running
+// drive's reference and inputs taken over at connect and reload, the About
 // box's drive text.
 #include <QTest>
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ class DriveOnline : public ::testing::Test {
   void SetUp() override {
     folder_.WriteIni(kSampleIni);
     folder_.RegisterServer();
-    drive_ = std::make_unique<SimulatedDrive>(folder_);
+    drive_ = std::make_unique<SimulatedDrive>(folder_, SimArgs());
     forms_ = std::make_unique<TProgramForms>();
     MainForm->show();
     MainForm->acOpenConnection->trigger();
@@ -55,6 +56,7 @@ class DriveOnline : public ::testing::Test {
     }));
   }
   void TearDown() override { forms_.reset(); }
+  virtual std::vector<std::string> SimArgs() const { return {}; }
 
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
   QString LastLog() { return LogLines().value(LogLines().size() - 1); }
@@ -84,12 +86,13 @@ class DriveOnline : public ::testing::Test {
     Idle();
     EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
   }
-  // RefDig as the drive holds it (read back over a local value that differs).
-  int DriveRefDig() {
-    Drive().RefDig->SetValueInteger(0, -1234);
-    EXPECT_TRUE(Drive().ReadReg(Drive().RefDig, true));
-    return Drive().RefDig->GetValueInteger(0);
+  // A register as the drive holds it (read back over a local value that differs).
+  int DriveValue(TlaRegister* reg) {
+    reg->SetValueInteger(0, reg->GetValueInteger(0) ^ 0x55);
+    EXPECT_TRUE(Drive().ReadReg(reg, true));
+    return reg->GetValueInteger(0);
   }
+  int DriveRefDig() { return DriveValue(Drive().RefDig); }
 
   ProgramFolder folder_;
   std::unique_ptr<SimulatedDrive> drive_;
@@ -168,6 +171,52 @@ TEST_F(DriveOnline, TypedSpeedReference) {
     QTest::mouseDClick(MainForm->stRefDig, Qt::LeftButton);
   }
   EXPECT_EQ(LogLines().size(), lines);
+}
+
+// A drive already running when the program connects: reference 25 %,
+// the Disable CCW and Inhibit inputs set.
+class DriveRunning : public DriveOnline {
+ protected:
+  std::vector<std::string> SimArgs() const override {
+    return {"--set", "RefDig=6144", "--set", "VirtualInput=5"};
+  }
+  void ExpectTheDrivesCommands(const QString& reference, int inputs) {
+    NextStateUpdate();
+    EXPECT_EQ(MainForm->stRefDig->text(), reference);
+    EXPECT_EQ(MainForm->acDisableCCW->isChecked(), (inputs & 1) != 0);
+    EXPECT_EQ(MainForm->acDisableCW->isChecked(), (inputs & 2) != 0);
+    EXPECT_EQ(MainForm->acInhibit->isChecked(), (inputs & 4) != 0);
+  }
+  // What the program holds of the commands, spoilt.
+  void SpoilTheImage() {
+    Drive().RefDig->SetValueInteger(0, 0);
+    Drive().VirtualInput->SetValueInteger(0, 0);
+  }
+};
+
+TEST_F(DriveRunning, CommandsStartFromTheDrivesReferenceAndInputs) {
+  ExpectTheDrivesCommands("Speed Ref: 25.0%", 5);
+  // One step moves the reference by the step; one toggle changes one bit.
+  MainForm->acRefUp10->trigger();
+  EXPECT_EQ(LastLog(), "Digital reference write: 26.0");
+  EXPECT_EQ(DriveRefDig(), 6389);
+  MainForm->acDisableCW->trigger();
+  EXPECT_EQ(DriveValue(Drive().VirtualInput), 7);
+
+  // A reload reads them again before it returns.
+  SpoilTheImage();
+  Drive().ReadSetup();
+  EXPECT_EQ(Drive().RefDig->GetValueInteger(0), 6389);
+  EXPECT_EQ(Drive().VirtualInput->GetValueInteger(0), 7);
+
+  // So does the next connection, before the commands are offered.
+  MainForm->acCloseConnection->trigger();
+  Idle();
+  SpoilTheImage();
+  MainForm->acOpenConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return MainForm->acRefUp10->isEnabled(); }));
+  EXPECT_TRUE(MainForm->acInhibit->isEnabled());
+  ExpectTheDrivesCommands("Speed Ref: 26.0%", 7);
 }
 
 TEST_F(DriveOnline, ReferenceActionsNeedTheDigitalReference) {

@@ -165,6 +165,14 @@ bool SimDrive::RaiseFault(std::string_view name) {
   return true;
 }
 
+bool SimDrive::Preset(std::string_view name, std::int32_t value) {
+  const int address = map_.Find(name);
+  if (address < 0) return false;
+  map_.SetInt(address, value);
+  Step(0.0);
+  return true;
+}
+
 bool SimDrive::ClearFault(std::string_view name) {
   auto f = FindFault(name);
   if (!f) return false;

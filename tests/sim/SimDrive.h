@@ -36,6 +36,9 @@ class SimDrive {
   // Fault bits by their name in the data model ("Overcurrent") or as
   // register.bit ("ActFaultState_1.3"); false for an unknown name.
   bool RaiseFault(std::string_view name);
+  // A register's raw value (element 0) set by name, as at the drive's own
+  // panel; false for an unknown name.
+  bool Preset(std::string_view name, std::int32_t value);
   bool ClearFault(std::string_view name);
 
   // What the simulated terminals and analogue inputs read (raw drive words).

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <limits>
 
 #include "Formats.h"
 #include "Strings.h"
@@ -49,6 +50,7 @@ std::string SimUsage() {
          "  --eeprom FILE          file that keeps the EEPROM registers across restarts\n"
          "  --fault NAME           raise a fault at start: its bit name (\"Overcurrent\") or\n"
          "                         REGISTER.BIT (\"ActFaultState_1.3\"); may be repeated\n"
+         "  --set NAME=VALUE       a register's raw value at start (\"RefDig=6144\"); may be repeated\n"
          "  --silent               never answer (for time-out tests)\n"
          "\n"
          "Identity answered to function 0x41 (defaults: KDP7_KD730v105):\n"
@@ -130,6 +132,12 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       o.EepromFile = value();
     } else if (a == "--fault") {
       o.Faults.push_back(value());
+    } else if (a == "--set") {
+      const std::string& v = value();
+      const auto equals = v.find('=');
+      if (equals == std::string::npos || equals == 0) throw SimUsageError("--set: NAME=VALUE expected");
+      o.Presets.emplace_back(v.substr(0, equals), Number(a, v.substr(equals + 1), std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
     } else if (a == "--silent") {
       o.Silent = true;
     } else {

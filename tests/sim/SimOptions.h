@@ -2,6 +2,7 @@
 // Command line of kd730-sim.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Exception.h"
@@ -24,6 +25,8 @@ struct SimOptions {
   SimIdentity Identity;
   std::string EepromFile;
   std::vector<std::string> Faults;
+  // Registers set at start (--set NAME=VALUE): name and raw value of element 0.
+  std::vector<std::pair<std::string, std::int32_t>> Presets;
   bool Silent = false;
   bool Help = false;
 };

@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
     kdsim::SimDrive drive(kdsim::SimRegisterMap(options.ParFile), options.EepromFile, Seconds());
     for (const std::string& fault : options.Faults)
       if (!drive.RaiseFault(fault)) throw kd::Exception("the data model names no fault '" + fault + "'");
+    for (const auto& [name, value] : options.Presets)
+      if (!drive.Preset(name, value)) throw kd::Exception("the data model names no register '" + name + "'");
     kdsim::SimSlave slave(drive, SlaveAddress(options, drive), options.Identity, options.Silent);
     kdsim::SimServer server(slave, options, Seconds);
     std::cout << "listening on " << server.Address() << " (slave " << int(slave.Address()) << ", "

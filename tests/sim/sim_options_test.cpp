@@ -12,7 +12,7 @@ TEST(SimOptionsTest, ReadsEveryOption) {
                                   "--par", "x.par", "--slave", "12", "--kdp", "0", "--model", "731",
                                   "--model-letters", "AB", "--version", "1.10", "--version-letters", "C",
                                   "--eeprom", "e.ini", "--fault", "Overcurrent", "--fault", "Watchdog",
-                                  "--silent"});
+                                  "--set", "RefDig=-6144", "--set", "VirtualInput=5", "--silent"});
   EXPECT_EQ(o.RtuPath, "/tmp/p0");
   EXPECT_EQ(o.Baud, 9600);
   EXPECT_EQ(o.Parity, 'O');
@@ -26,6 +26,7 @@ TEST(SimOptionsTest, ReadsEveryOption) {
   EXPECT_EQ(o.Identity.VersionLetters, 0x43FF);
   EXPECT_EQ(o.EepromFile, "e.ini");
   EXPECT_EQ(o.Faults, (std::vector<std::string>{"Overcurrent", "Watchdog"}));
+  EXPECT_EQ(o.Presets, (std::vector<std::pair<std::string, std::int32_t>>{{"RefDig", -6144}, {"VirtualInput", 5}}));
   EXPECT_TRUE(o.Silent);
 
   SimOptions t = ParseSimOptions({"--tcp", "127.0.0.1:0", "--version", "104"});
@@ -51,6 +52,9 @@ TEST(SimOptionsTest, RefusesBadCommandLines) {
       {"--tcp", "127.0.0.1:0", "--version", "1000"},
       {"--tcp", "127.0.0.1:0", "--baud"},
       {"--tcp", "127.0.0.1:0", "--frobnicate"},
+      {"--tcp", "127.0.0.1:0", "--set", "RefDig"},
+      {"--tcp", "127.0.0.1:0", "--set", "=5"},
+      {"--tcp", "127.0.0.1:0", "--set", "RefDig=x"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseSimOptions(args), SimUsageError) << testing::PrintToString(args);
 }

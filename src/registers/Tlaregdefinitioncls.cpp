@@ -118,7 +118,7 @@ bool TlaRegDefinition::LoadFromSection(std::uint16_t address, const kd::IniFile&
 std::string TlaRegDefinition::GetTypeName() const { return Type < 8 ? kTypeNames[Type] : std::string(); }
 
 void TlaRegDefinition::SetTypeName(const std::string& name) {
-  for (std::uint8_t code = 0; code < 7; ++code) {
+  for (std::uint8_t code = 0; code < 8; ++code) {  // "" is code 7
     if (name == kTypeNames[code]) {
       Type = code;
       return;
@@ -358,14 +358,15 @@ std::string TlaRegDefinition::GetValueString(const std::uint8_t* bytes) const {
 bool TlaRegDefinition::SetValueString(std::uint8_t* bytes, const std::string& text) const {
   if (!bytes) throw kd::Exception("SetValueString: Bad format pointer.");
   if (Type != regString) throw kd::Exception("SetValueString: Wrong data type!");
-  const std::string trimmed = kd::Trim(text);
-  // Words past the end of the text are cleared; changed tells whether any
-  // stored byte differs.
-  bool changed = false;
+  // The text as stored: cut to Length, the words past its end cleared.
+  std::string stored = kd::Trim(text).substr(0, Length);
+  stored.resize(Length, '\0');
+  // Changed when the text reads differently; like SetByte, zeroing a high
+  // byte is no change.
+  const bool changed = GetValueString(bytes) != stored;
   for (int j = 0; j < Length; ++j) {
-    const auto c = At(j) < trimmed.size() ? static_cast<std::uint8_t>(trimmed[At(j)]) : std::uint8_t{0};
-    changed |= StoreByte(bytes, 2 * j, 0);
-    changed |= StoreByte(bytes, 2 * j + 1, c);
+    bytes[At(2 * j)] = 0;
+    bytes[At(2 * j + 1)] = static_cast<std::uint8_t>(stored[At(j)]);
   }
   return changed;
 }

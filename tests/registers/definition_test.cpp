@@ -259,6 +259,10 @@ TEST(Codec, Strings) {
   EXPECT_TRUE(s->SetValueString(w.data(), "AB"));
   EXPECT_EQ(w, b);  // the words past the text are cleared
   EXPECT_FALSE(s->SetValueString(w.data(), "AB"));
+  // A stray high byte is cleared, but the text reads the same: no change.
+  Bytes stray = {0x01, 0x41, 0x00, 0x42, 0x80, 0x00, 0x00, 0x00};
+  EXPECT_FALSE(s->SetValueString(stray.data(), "AB"));
+  EXPECT_EQ(stray, b);
 }
 
 TEST(Codec, DisplayText) {
@@ -291,7 +295,8 @@ TEST(Codec, DisplayText) {
 TEST(Codec, TypeNamesAndSizes) {
   const std::pair<const char*, int> names[] = {{"none", 0}, {"byte", 1}, {"short", 2}, {"long", 3},
                                                {"date", 4}, {"time", 5}, {"string", 6}, {"3", 3},
-                                               {"float", 0}, {"260", 4}, {"0x06", 6}, {"Short", 0}};
+                                               {"float", 0}, {"260", 4}, {"0x06", 6}, {"Short", 0},
+                                               {"", 7}};
   TlaRegDefinition d;
   for (const auto& [name, code] : names) {
     d.SetTypeName(name);

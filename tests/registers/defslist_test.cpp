@@ -196,12 +196,14 @@ TEST(DefsList, ExceptionWhileBuildingLeavesNoRegisters) {
 
 TEST(DefsList, SizesOfOddRegisters) {
   auto list = LoadModel(
-      "[DataModel]\nRegisterCount=4\n[0]\nType=short\nLength=0\n[1]\nType=date\nLength=255\n"
-      "[2]\nType=9\nLength=8\n[3]\nType=short\n");
+      "[DataModel]\nRegisterCount=5\n[0]\nType=short\nLength=0\n[1]\nType=date\nLength=255\n"
+      "[2]\nType=9\nLength=8\n[3]\nType=\nLength=2\n[4]\nType=short\n");
   EXPECT_EQ(list->Find(std::uint16_t{0})->GetByteSize(), 0);
   EXPECT_EQ(list->Find(std::uint16_t{1})->GetByteSize(), 1530);  // more than 256 bytes
   EXPECT_EQ(list->Find(std::uint16_t{2})->GetByteSize(), 0);
-  EXPECT_EQ(list->CalcDataBufferOffset(3), 1530);
+  EXPECT_EQ(list->Find(std::uint16_t{3})->Type, 7);  // the empty type name
+  EXPECT_EQ(list->Find(std::uint16_t{3})->GetByteSize(), 0);
+  EXPECT_EQ(list->CalcDataBufferOffset(4), 1530);
   EXPECT_EQ(list->CalcDataBufferSize(), 1532);
 }
 

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <algorithm>
 #include <exception>
 
 #include "Appdialogs.h"
@@ -77,6 +78,12 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   BindButton(tbViewScope, acViewScope);
   BindButton(tbAbout, acAbout);
   BindButton(tbMBServer, acMBServer);
+  // The registration button is as wide as its caption, and its room is kept
+  // while it is hidden: showing it neither cuts the caption nor widens the window.
+  tbMBServer->setMinimumWidth(std::max(tbMBServer->minimumWidth(), tbMBServer->sizeHint().width()));
+  QSizePolicy registration = tbMBServer->sizePolicy();
+  registration.setRetainSizeWhenHidden(true);
+  tbMBServer->setSizePolicy(registration);
   BindButton(tbInhibit, acInhibit);
   BindButton(tbDisableCW, acDisableCW);
   BindButton(tbDisableCCW, acDisableCCW);

@@ -144,10 +144,17 @@ TEST_F(Connection, UnregisteredServerOffersTheRegistration) {
   Idle();
   EXPECT_FALSE(MainForm->tbMBServer->isVisible());
   MainForm->show();
+  Idle();
+  const QSize size = MainForm->size();
   MainForm->acOpenConnection->trigger();
   ASSERT_TRUE(PumpUntil([] { return Logged("Connection Error: MBServer ActiveX not registered!"); }));
   EXPECT_TRUE(MainForm->acMBServer->isVisible());
   EXPECT_TRUE(MainForm->tbMBServer->isVisible());
+  // The button shows its whole caption, and the window keeps its size.
+  Idle();
+  SaveScreenshot("main-register.png");
+  EXPECT_GE(MainForm->tbMBServer->width(), MainForm->tbMBServer->sizeHint().width());
+  EXPECT_EQ(MainForm->size(), size);
 
   // The server is not in the working directory: the folder is asked for.
   const std::string notFound = "MBServer file not found!\n \"" + folder_.File("mbserver") + "\" does not exists.";

@@ -136,8 +136,9 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       const std::string& v = value();
       const auto equals = v.find('=');
       if (equals == std::string::npos || equals == 0) throw SimUsageError("--set: NAME=VALUE expected");
-      o.Presets.emplace_back(v.substr(0, equals), Number(a, v.substr(equals + 1), std::numeric_limits<std::int32_t>::min(),
-                                                            std::numeric_limits<std::int32_t>::max()));
+      constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+      constexpr std::int32_t high = std::numeric_limits<std::int32_t>::max();
+      o.Presets.emplace_back(v.substr(0, equals), Number(a, v.substr(equals + 1), low, high));
     } else if (a == "--silent") {
       o.Silent = true;
     } else {

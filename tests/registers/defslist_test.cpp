@@ -247,7 +247,7 @@ TEST(DefsList, GarbageLoadsToAConsistentModel) {
 // The data models shipped with the program load completely and every
 // register of them shows a value.
 TEST(DefsList, ShippedModels) {
-  for (const char* name : {"KD730_Parameters.par", "KD730_Parameters_v110.par"}) {
+  for (const char* name : {"KD730_Parameters.par", "KD730_Parameters_v110.par", "KD610_Parameters.par"}) {
     TlaRegDefsList list;
     int missing = 0;
     list.OnLoadError = [&](TlaRegDefsList*, int, const std::string&) { ++missing; };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <vector>
 
 #include "Exception.h"
@@ -16,12 +15,7 @@ namespace {
 
 constexpr double kMaxStep = 0.01;       // seconds per integration step
 constexpr double kMaxGap = 1000.0;      // longer pauses jump to the steady state
-constexpr double kDcBusPerVoltClass = 540.0 / 550.0;
 constexpr char kEepromSection[] = "EEPROM";
-
-double Ripple(double amplitude, double hertz, double t) {
-  return amplitude * std::sin(2.0 * std::numbers::pi * hertz * t);
-}
 
 std::string FaultKey(std::string_view name) {
   std::string key = kd::Trim(name);
@@ -33,31 +27,12 @@ std::string FaultKey(std::string_view name) {
 
 SimDrive::SimDrive(SimRegisterMap map, std::string eepromFile, double now)
     : map_(std::move(map)), eepromFile_(std::move(eepromFile)), now_(now) {
-  urV_ = Need("UrV");
-  icA_ = Need("IcA");
-  ipA_ = Need("IpA");
-  accel_ = Need("Accel");
-  decel_ = Need("Decel");
-  cfgFlags_ = Need("CfgFlags");
-  aref1Scale_ = Need("ARef1_scale");
-  offsetAn2_ = Need("OffsetAn2Ext");
-  offsetAn3_ = Need("OffsetAn3Ext");
-  refDig_ = Need("RefDig");
-  virtualInput_ = Need("VirtualInput");
-  hwLimitVolt_ = Need("HWLimitVolt");
-  dcBus_ = Need("u_dc_busV");
-  armatureV_ = Need("a_motorV");
-  current_ = Need("i_motorA");
-  input_ = Need("Input");
-  aref1_ = Need("ARef1");
-  aref2_ = Need("ARef2");
-  armature_ = Need("Armature");
-  tacho_ = Need("Tacho");
-  actFault_[0] = Need("ActFaultState_0");
-  actFault_[1] = Need("ActFaultState_1");
-  prevFault_[0] = Need("PrevFaultState_0");
-  prevFault_[1] = Need("PrevFaultState_1");
-  heatsink_ = map_.Find("HeatsinkTemp");
+  motor_ = SimMotor::For(map_);
+  actFault_[0] = map_.Need("ActFaultState_0");
+  actFault_[1] = map_.Need("ActFaultState_1");
+  prevFault_[0] = map_.Need("PrevFaultState_0");
+  prevFault_[1] = map_.Need("PrevFaultState_1");
+  command_ = map_.Find("P971");
 
   // EEPROM: the registers named EE_..., and every register that is another one's twin.
   eeprom_.assign(static_cast<size_t>(map_.Count()), false);
@@ -68,21 +43,8 @@ SimDrive::SimDrive(SimRegisterMap map, std::string eepromFile, double now)
   }
 
   LoadEeprom();
-  // The RAM setup starts as a copy of its EEPROM twins.
-  for (int k = 0; k < map_.Count(); ++k) {
-    int twin = map_.At(k).RegProg;
-    if (twin == k || twin < 0 || twin >= map_.Count()) continue;
-    auto from = map_.Bytes(twin, 1);
-    auto to = map_.Bytes(k, 1);
-    std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
-  }
+  CopyTwins(false);  // the RAM setup starts as a copy of its EEPROM twins
   Step(0.0);
-}
-
-int SimDrive::Need(const char* name) const {
-  int address = map_.Find(name);
-  if (address < 0) throw kd::Exception(std::string("SimDrive: the data model has no register ") + name);
-  return address;
 }
 
 bool SimDrive::IsEeprom(int address) const { return eeprom_.at(static_cast<size_t>(address)); }
@@ -130,10 +92,28 @@ bool SimDrive::Write(int first, int count, std::span<const std::uint8_t> bytes) 
       map_.SetInt(k, before & written);
       map_.SetInt(prevFault_[w], map_.GetInt(prevFault_[w]) | (before & ~written));
     }
+    if (k == command_) {
+      // The drive's command register: 1 saves the setup, then it reads 0 again.
+      if (map_.GetInt(k) == 1) {
+        CopyTwins(true);
+        eeprom = true;
+      }
+      map_.SetInt(k, 0);
+    }
     eeprom = eeprom || IsEeprom(k);
   }
   Step(0.0);
   return !eeprom || eepromFile_.empty() || SaveEeprom();
+}
+
+void SimDrive::CopyTwins(bool intoEeprom) {
+  for (int k = 0; k < map_.Count(); ++k) {
+    int twin = map_.At(k).RegProg;
+    if (twin == k || twin < 0 || twin >= map_.Count()) continue;
+    auto from = map_.Bytes(intoEeprom ? k : twin, 1);
+    auto to = map_.Bytes(intoEeprom ? twin : k, 1);
+    std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
+  }
 }
 
 std::optional<SimDrive::FaultBit> SimDrive::FindFault(std::string_view name) const {
@@ -204,84 +184,9 @@ void SimDrive::Update(double now) {
   now_ = now;
 }
 
-bool SimDrive::Inverted() const { return map_.GetBit(cfgFlags_, 2); }
-
-bool SimDrive::InputActive(int bit) const {
-  bool source = map_.GetBit(cfgFlags_, 1) ? map_.GetBit(virtualInput_, bit) : ((terminals_ >> bit) & 1) != 0;
-  return source != Inverted();
-}
-
 void SimDrive::Step(double dt, bool settle) {
-  const std::int32_t cfg = map_.GetInt(cfgFlags_);
-  auto flag = [cfg](int bit) { return ((cfg >> bit) & 1) != 0; };
-  const double t = now_;
-
-  // Inputs: the logic inputs in use, the analogue inputs with their offsets.
-  std::int32_t inputs = flag(1) ? map_.GetInt(virtualInput_) : terminals_;
-  map_.SetInt(input_, inputs & 0x7);
-  map_.SetInt(aref1_, std::clamp(analog1_ + map_.GetInt(offsetAn2_), -32768, 32767));
-  map_.SetInt(aref2_, std::clamp(analog2_ + map_.GetInt(offsetAn3_), -32768, 32767));
-
-  const bool faulted = (map_.GetInt(actFault_[0]) | map_.GetInt(actFault_[1])) != 0;
-  const bool inhibit = InputActive(2) || faulted;
-  double ref = flag(0) ? map_.GetInt(refDig_) : map_.GetInt(aref1_) * map_.GetDouble(aref1Scale_);
-  if (InputActive(1) && ref > 0) ref = 0;  // Disable CW
-  if (InputActive(0) && ref < 0) ref = 0;  // Disable CCW
-  ref = std::clamp(ref, -32768.0, 32767.0);
-  const double target = inhibit ? 0.0 : ref;
-
-  // Speed: ramps with Accel (away from zero) and Decel (towards zero) when enabled.
-  const double before = speed_;
-  if (!flag(5) || settle) {
-    speed_ = target;
-  } else {
-    double left = dt;
-    while (left > 0.0 && speed_ != target) {
-      bool slowing = (speed_ > 0 && target < speed_) || (speed_ < 0 && target > speed_);
-      double goal = slowing && target * speed_ < 0 ? 0.0 : target;
-      double seconds = map_.GetDouble(slowing ? decel_ : accel_);
-      if (seconds <= 0.0) {
-        speed_ = goal;
-        continue;
-      }
-      double rate = kFullScale / seconds;
-      double distance = std::abs(goal - speed_);
-      if (distance <= rate * left + 1e-6) {  // reached within this step
-        speed_ = goal;
-        left -= distance / rate;
-      } else {
-        speed_ += (goal > speed_ ? rate : -rate) * left;
-        left = 0.0;
-      }
-    }
-  }
-
-  // Current: load plus acceleration in speed mode, the reference in current mode.
-  const double icA = map_.GetDouble(icA_);
-  double limit = std::min(icA, map_.GetDouble(ipA_));
-  if (flag(3)) limit = std::abs(map_.GetInt(aref2_) * limit) / kFullScale;
-  double current = 0.0;
-  if (!inhibit) {
-    if (flag(9)) {
-      current = ref * icA / kFullScale;
-    } else {
-      double slope = dt > 0.0 ? (speed_ - before) / dt : 0.0;
-      current = icA * (0.05 * speed_ / kFullScale + 0.5 * slope / kFullScale);
-    }
-    current = std::clamp(current, -limit, limit) + Ripple(0.005 * icA, 50.0, t);
-  }
-  const bool running = !inhibit || speed_ != 0.0;
-
-  // Measurements, each with a little ripple while the motor turns.
-  double speedRipple = running ? Ripple(0.002 * kFullScale, 7.3, t) : 0.0;
-  map_.SetInt(armature_, static_cast<std::int32_t>(speed_ + speedRipple));
-  map_.SetInt(tacho_, static_cast<std::int32_t>(speed_ + 0.5 * speedRipple));
-  double armatureVolts = map_.GetDouble(urV_) * speed_ / kFullScale + 0.5 * current;
-  map_.SetDouble(armatureV_, armatureVolts + (running ? Ripple(0.5, 11.1, t) : 0.0));
-  map_.SetDouble(current_, current);
-  double dcBus = kDcBusPerVoltClass * map_.GetDouble(hwLimitVolt_) - 0.2 * std::abs(current);
-  map_.SetDouble(dcBus_, dcBus + Ripple(1.5, 3.1, t));
-  if (heatsink_ >= 0) map_.SetDouble(heatsink_, 30.0 + 0.8 * std::abs(current));
+  inputs_.Faulted = (map_.GetInt(actFault_[0]) | map_.GetInt(actFault_[1])) != 0;
+  motor_->Step(map_, inputs_, now_, dt, settle);
 }
 
 }  // namespace kdsim

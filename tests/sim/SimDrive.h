@@ -1,15 +1,20 @@
 #pragma once
-// The behaviour of a simulated KD730: live values that move with the
-// reference, RAM and EEPROM twins, EEPROM kept in a file, fault words.
+// The behaviour of a simulated drive (a KD730, or a KD610 when the data
+// model names that model): live values that move with the reference (the
+// model's SimMotor), RAM and EEPROM twins, EEPROM kept in a file, fault words,
+// and the command register P971 where the model has it (a write of 1 copies
+// the RAM setup into its EEPROM twins).
 //
 // Time is handed in by the caller (seconds on any monotonic scale), so tests
 // run the drive on a fake clock.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "SimMotor.h"
 #include "SimRegisterMap.h"
 
 namespace kdsim {
@@ -29,8 +34,9 @@ class SimDrive {
 
   // A master's write of registers first..first+count-1 (bytes as on the wire,
   // exactly ByteSize(first, count) of them). Read-only registers keep their
-  // value, fault words only clear bits. Returns false when the EEPROM could not
-  // be kept in its file (the registers hold the new values all the same).
+  // value, fault words only clear bits; P971 reads 0 again once its command
+  // ran. Returns false when the EEPROM could not be kept in its file (the
+  // registers hold the new values all the same).
   bool Write(int first, int count, std::span<const std::uint8_t> bytes);
 
   // Fault bits by their name in the data model ("Overcurrent") or as
@@ -42,13 +48,15 @@ class SimDrive {
   bool ClearFault(std::string_view name);
 
   // What the simulated terminals and analogue inputs read (raw drive words).
-  void SetTerminals(std::uint16_t bits) { terminals_ = bits; }
+  void SetTerminals(std::uint16_t bits) { inputs_.Terminals = bits; }
   void SetAnalogInputs(std::int32_t aref1, std::int32_t aref2) {
-    analog1_ = aref1;
-    analog2_ = aref2;
+    inputs_.Analog1 = aref1;
+    inputs_.Analog2 = aref2;
   }
 
-  double Speed() const { return speed_; }  // raw drive word, 24576 = 100 %
+  // The KD730's speed as a raw drive word (24576 = 100 %), the KD610's output
+  // frequency in Hz.
+  double Speed() const { return motor_->Speed(); }
   bool IsEeprom(int address) const;
 
   // 24576 raw counts are 100 % of the drive's speed or current.
@@ -60,27 +68,22 @@ class SimDrive {
     int bit = 0;
   };
   std::optional<FaultBit> FindFault(std::string_view name) const;
-  int Need(const char* name) const;
   // One step of dt seconds; settle jumps to the end of the ramps.
   void Step(double dt, bool settle = false);
   void LoadEeprom();
   bool SaveEeprom();
-  bool Inverted() const;
-  bool InputActive(int bit) const;
+  // Every register with an EEPROM twin: its bytes into the twin, or back.
+  void CopyTwins(bool intoEeprom);
 
   SimRegisterMap map_;
+  std::unique_ptr<SimMotor> motor_;
   std::vector<bool> eeprom_;
   std::string eepromFile_;
   double now_;
-  double speed_ = 0.0;
-  std::uint16_t terminals_ = 0;
-  std::int32_t analog1_ = 0;
-  std::int32_t analog2_ = static_cast<std::int32_t>(kFullScale);
+  SimInputs inputs_{0, 0, static_cast<std::int32_t>(kFullScale), false};
 
-  // Addresses of the registers the drive works with (-1: not in this model).
-  int urV_, icA_, ipA_, accel_, decel_, cfgFlags_, aref1Scale_, offsetAn2_, offsetAn3_;
-  int refDig_, virtualInput_, hwLimitVolt_, dcBus_, armatureV_, current_, input_;
-  int aref1_, aref2_, armature_, tacho_, actFault_[2], prevFault_[2], heatsink_;
+  int actFault_[2], prevFault_[2];
+  int command_;  // P971; -1 when the model has none
 };
 
 }  // namespace kdsim

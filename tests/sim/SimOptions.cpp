@@ -21,6 +21,12 @@ int Number(const std::string& option, const std::string& text, int low, int high
 
 }  // namespace
 
+SimIdentity SimIdentityOptions::Over(SimIdentity model) const {
+  return {KDPNumber.value_or(model.KDPNumber), KDNumber.value_or(model.KDNumber),
+          ModelLetters.value_or(model.ModelLetters), Version.value_or(model.Version),
+          VersionLetters.value_or(model.VersionLetters)};
+}
+
 std::uint16_t LettersWord(const std::string& letters) {
   if (letters.size() > 2) throw SimUsageError("'" + letters + "': at most two letters");
   std::uint16_t word = 0xFFFF;
@@ -35,7 +41,8 @@ std::uint16_t LettersWord(const std::string& letters) {
 
 std::string SimUsage() {
   return "Usage: kd730-sim (--rtu PATH | --tcp HOST:PORT) [options]\n"
-         "A simulated KD730 DC drive: a Modbus slave for tests and demonstrations.\n"
+         "A simulated KD730 DC drive (or KD610 inverter): a Modbus slave for tests and\n"
+         "demonstrations.\n"
          "\n"
          "Line:\n"
          "  --rtu PATH             serve Modbus RTU on a serial device or pseudo terminal\n"
@@ -53,12 +60,14 @@ std::string SimUsage() {
          "  --set NAME=VALUE       a register's raw value at start (\"RefDig=6144\"); may be repeated\n"
          "  --silent               never answer (for time-out tests)\n"
          "\n"
-         "Identity answered to function 0x41 (defaults: KDP7_KD730v105):\n"
-         "  --kdp N                family number (default 7; 0 for none)\n"
-         "  --model N              model number (default 730)\n"
-         "  --model-letters XY     up to two model letters (default none)\n"
-         "  --version N            firmware version, 105 or 1.05 (default 105)\n"
-         "  --version-letters XY   up to two version letters (default none)\n"
+         "Identity answered to function 0x41 (defaults: the first name of the data\n"
+         "model's version list, KDP7_KD730v105 for the KD730 file, KDP6_KD610v102 for\n"
+         "the KD610 file):\n"
+         "  --kdp N                family number (0 for none)\n"
+         "  --model N              model number\n"
+         "  --model-letters XY     up to two model letters\n"
+         "  --version N            firmware version, 105 or 1.05\n"
+         "  --version-letters XY   up to two version letters\n"
          "\n"
          "  --help                 this text\n"
          "\n"
@@ -71,13 +80,21 @@ std::string SimUsage() {
          "map, 3 for a bad count or a transfer of more than MaxBufferSize - 5 data bytes,\n"
          "1 for any other function; frames for other slave addresses get no answer.\n"
          "\n"
-         "The drive: with CfgFlags bit 0 set (the default) the speed follows RefDig along\n"
+         "The KD730: with CfgFlags bit 0 set (the default) the speed follows RefDig along\n"
          "the Accel/Decel ramps (CfgFlags bit 5), unless the inhibit input (VirtualInput\n"
          "bit 2, CfgFlags bit 2 inverts) or a fault stops it; current, armature voltage\n"
          "and DC bus move with it. Writes to the Properties and ActState registers are\n"
          "ignored. Writing 0 to a bit of ActFaultState_0/1 clears that fault, which moves\n"
          "to PrevFaultState_0/1. The RAM setup starts from the EEPROM registers (EE_...),\n"
-         "and every write of an EEPROM register is saved to the --eeprom file.\n";
+         "and every write of an EEPROM register is saved to the --eeprom file.\n"
+         "\n"
+         "The KD610 (a data model of model 610): with one run input active (bit 0\n"
+         "forward, bit 1 reverse of VirtualInput with CfgFlags bit 0 set, else of the\n"
+         "terminals) the output frequency follows VirtualRef in percent of FrHz (bit 2\n"
+         "SpeedJog, bit 3 SpeedFast instead) along the Accel/Decel ramps (CfgFlags bit\n"
+         "2), unless a fault stops it; the output voltage follows the V/f characteristic.\n"
+         "Writing 1 to P971 copies the RAM setup into its EEPROM twins and saves them;\n"
+         "P971 then reads 0.\n";
 }
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args) {

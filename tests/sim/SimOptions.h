@@ -1,6 +1,7 @@
 #pragma once
 // Command line of kd730-sim.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,13 @@
 #include "SimSlave.h"
 
 namespace kdsim {
+
+// The identity fields given on the command line.
+struct SimIdentityOptions {
+  std::optional<std::uint16_t> KDPNumber, KDNumber, ModelLetters, Version, VersionLetters;
+  // The fields given, the model's own for the others.
+  SimIdentity Over(SimIdentity model) const;
+};
 
 struct SimOptions {
   // Exactly one of the two is set.
@@ -22,7 +30,7 @@ struct SimOptions {
 
   std::string ParFile = "KD730_Parameters.par";
   int Slave = 0;  // 0: the address kept in the EEPROM (EE_ModBusSlave), else 1
-  SimIdentity Identity;
+  SimIdentityOptions Identity;  // over the data model's own (its first version name)
   std::string EepromFile;
   std::vector<std::string> Faults;
   // Registers set at start (--set NAME=VALUE): name and raw value of element 0.

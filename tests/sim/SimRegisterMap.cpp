@@ -51,6 +51,16 @@ int SimRegisterMap::Find(std::string_view name) const {
   return d ? d->RegAddr : -1;
 }
 
+int SimRegisterMap::Need(std::string_view name) const {
+  int address = Find(name);
+  if (address < 0) throw kd::Exception("SimDrive: the data model has no register " + std::string(name));
+  return address;
+}
+
+std::string SimRegisterMap::FirstVersion() const {
+  return model_->Versions.Count() > 0 ? model_->Versions[0] : std::string();
+}
+
 int SimRegisterMap::MaxBufferSize() const { return model_->MaxBufferSize; }
 
 const std::vector<int>& SimRegisterMap::Category(std::string_view category) const {

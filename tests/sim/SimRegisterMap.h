@@ -27,6 +27,10 @@ class SimRegisterMap {
   int Count() const;
   const TlaRegDefinition& At(int address) const;
   int Find(std::string_view name) const;  // exact name; -1 when absent
+  // The same for a register the caller cannot do without: kd::Exception when absent.
+  int Need(std::string_view name) const;
+  // The first name of the model's version list ("KDP7_KD730v105"); empty when none.
+  std::string FirstVersion() const;
   int MaxBufferSize() const;
   bool InCategory(std::string_view category, int address) const;
   const std::vector<int>& Category(std::string_view category) const;  // empty when absent

@@ -1,6 +1,9 @@
 #include "SimSlave.h"
 
+#include <algorithm>
+
 #include "Tlaregdefinitioncls.h"
+#include "Tlaversionrecordcls.h"
 
 namespace kdsim {
 
@@ -19,6 +22,25 @@ void PutWord(std::vector<std::uint8_t>& out, int value) {
 }
 
 }  // namespace
+
+SimIdentity SimIdentity::Of(std::string_view versionName) {
+  TlaVersionRecord record;
+  if (!record.Parse(std::string(versionName), "") || record.KDNumber == 0) return {};
+  // Digits the name leaves out count as 0.
+  const int version = std::max(record.Hundreds, 0) * 100 + std::max(record.Tens, 0) * 10 + std::max(record.Units, 0);
+  return {record.KDPNumber, record.KDNumber, record.ModelLetters, static_cast<std::uint16_t>(version),
+          record.VersionLetters};
+}
+
+std::string SimIdentity::Text() const {
+  TlaVersionRecord record;
+  record.KDPNumber = KDPNumber;
+  record.KDNumber = KDNumber;
+  record.ModelLetters = ModelLetters;
+  record.SetVersionNumber(Version);
+  record.VersionLetters = VersionLetters;
+  return record.GetFullString();
+}
 
 SimSlave::SimSlave(SimDrive& drive, std::uint8_t address, SimIdentity identity, bool silent)
     : drive_(drive), address_(address), identity_(identity), silent_(silent) {}

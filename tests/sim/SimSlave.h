@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "SimDrive.h"
@@ -24,6 +26,12 @@ struct SimIdentity {
   std::uint16_t ModelLetters = 0xFFFF;    // first letter high byte, 0xFF absent
   std::uint16_t Version = 105;
   std::uint16_t VersionLetters = 0xFFFF;
+
+  // The identity a version name stands for ("KDP6_KD610v102"); the default
+  // one above when the name does not parse or names no model.
+  static SimIdentity Of(std::string_view versionName);
+  // As the program prints and looks it up ("KDP7_KD730v105").
+  std::string Text() const;
 };
 
 class SimSlave {

@@ -1,4 +1,4 @@
-// kd730-sim: a simulated KD730 drive on a serial line or a TCP port.
+// kd730-sim: a simulated KD730 (or KD610) drive on a serial line or a TCP port.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -12,7 +12,6 @@
 #include "SimRegisterMap.h"
 #include "SimServer.h"
 #include "SimSlave.h"
-#include "Tlaversionrecordcls.h"
 
 namespace {
 
@@ -26,17 +25,6 @@ std::uint8_t SlaveAddress(const kdsim::SimOptions& options, const kdsim::SimDriv
   // Like the drive: the address kept in its EEPROM counts from the start.
   int stored = drive.Map().GetInt(drive.Map().Find("EE_ModBusSlave"));
   return stored >= 1 && stored <= 247 ? static_cast<std::uint8_t>(stored) : 1;
-}
-
-// The identity as the program prints and looks it up ("KDP7_KD730v105").
-std::string IdentityText(const kdsim::SimIdentity& id) {
-  TlaVersionRecord record;
-  record.KDPNumber = id.KDPNumber;
-  record.KDNumber = id.KDNumber;
-  record.ModelLetters = id.ModelLetters;
-  record.SetVersionNumber(id.Version);
-  record.VersionLetters = id.VersionLetters;
-  return record.GetFullString();
 }
 
 }  // namespace
@@ -73,10 +61,11 @@ int main(int argc, char** argv) {
       if (!drive.RaiseFault(fault)) throw kd::Exception("the data model names no fault '" + fault + "'");
     for (const auto& [name, value] : options.Presets)
       if (!drive.Preset(name, value)) throw kd::Exception("the data model names no register '" + name + "'");
-    kdsim::SimSlave slave(drive, SlaveAddress(options, drive), options.Identity, options.Silent);
+    const kdsim::SimIdentity identity = options.Identity.Over(kdsim::SimIdentity::Of(drive.Map().FirstVersion()));
+    kdsim::SimSlave slave(drive, SlaveAddress(options, drive), identity, options.Silent);
     kdsim::SimServer server(slave, options, Seconds);
     std::cout << "listening on " << server.Address() << " (slave " << int(slave.Address()) << ", "
-              << IdentityText(options.Identity) << (options.Silent ? ", silent" : "") << ")" << std::endl;
+              << identity.Text() << (options.Silent ? ", silent" : "") << ")" << std::endl;
     server.Run(stopFd);
   } catch (const std::exception& e) {
     std::cerr << "kd730-sim: " << e.what() << "\n";

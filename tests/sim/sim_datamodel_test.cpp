@@ -1,4 +1,4 @@
-// The shipped KD730 data-model files, read by the register model's loader.
+// The shipped data-model files (KD730 and KD610), read by the register model's loader.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -53,7 +53,10 @@ TEST_P(DataModelFile, LoadsEveryRegisterTheDriveNames) {
             m.list->MaxBufferSize - 5);
 }
 
-TEST_P(DataModelFile, RamSetupRegistersNameTheirEepromTwins) {
+// Every drive's file, the KD730's and the KD610's.
+class DriveModelFile : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DriveModelFile, RamSetupRegistersNameTheirEepromTwins) {
   Loaded m(kDataDir + "/" + GetParam());
   const std::vector<int> eeprom = m.Category("EEPromSetup");
   std::vector<int> twins;
@@ -81,8 +84,9 @@ TEST_P(DataModelFile, RamSetupRegistersNameTheirEepromTwins) {
   EXPECT_EQ(m.Category("ImportExport").size(), twins.size());
 }
 
-TEST_P(DataModelFile, FlagRegistersNameTheirBits) {
+TEST_P(DriveModelFile, FaultWordsNameEveryBit) {
   Loaded m(kDataDir + "/" + GetParam());
+  EXPECT_TRUE(m.loadErrors.empty());
   for (const char* word : {"0", "1"}) {
     const TlaRegDefinition* act = m.list->Find("ActFaultState_" + std::string(word));
     const TlaRegDefinition* prev = m.list->Find("PrevFaultState_" + std::string(word));
@@ -95,6 +99,13 @@ TEST_P(DataModelFile, FlagRegistersNameTheirBits) {
       EXPECT_EQ(prev->GetBitName(0, b), name);
     }
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DriveModelFile,
+                         ::testing::Values("KD730_Parameters.par", "KD730_Parameters_v110.par", "KD610_Parameters.par"));
+
+TEST_P(DataModelFile, FlagRegistersNameTheirBits) {
+  Loaded m(kDataDir + "/" + GetParam());
   const TlaRegDefinition* cfg = m.list->Find(std::string("CfgFlags"));
   ASSERT_NE(cfg, nullptr);
   EXPECT_TRUE(cfg->Boolean);
@@ -159,6 +170,11 @@ TEST(DataModelChoice, TheReportedVersionPicksItsFile) {
   // Every register the two share sits at the same address.
   for (int a = 0; a < v105->RegisterCount(); ++a)
     EXPECT_EQ(v105->Find(static_cast<std::uint16_t>(a))->Name, v110->Find(static_cast<std::uint16_t>(a))->Name);
+  // The KD610's file declares its own versions.
+  TlaRegDefsList* kd610 = coll.LoadRegDefsListFor("KDP6_KD610v102");
+  ASSERT_NE(kd610, nullptr);
+  EXPECT_TRUE(kd610->FileName.ends_with("/KD610_Parameters.par")) << kd610->FileName;
+  EXPECT_EQ(coll.LoadRegDefsListFor("KDP6_KD610v101"), kd610);
   // A version no file declares gets the default file.
   TlaRegDefsList* unknown = coll.LoadRegDefsListFor("KDP7_KD730v999");
   ASSERT_NE(unknown, nullptr);

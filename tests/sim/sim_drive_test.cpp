@@ -1,4 +1,4 @@
-// The simulated drive on a fake clock.
+// The simulated drives (KD730 and KD610) on a fake clock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,6 +6,7 @@
 #include "IniFile.h"
 #include "SimRegisterMap.h"
 #include "SimDrive.h"
+#include "SimSlave.h"
 #include "TestSupport.h"
 
 using namespace kdsim;
@@ -197,6 +198,107 @@ TEST_F(SimDriveTest, EepromWriteThatCannotBeKeptIsReported) {
   EXPECT_FALSE(d.Write(a, 1, bytes));
   int ram = Addr(d, "UrV");
   EXPECT_TRUE(d.Write(ram, 1, bytes));  // RAM needs no file
+}
+
+}  // namespace
+
+namespace {
+
+// The KD610 inverter: FrHz 50 Hz, Accel and Decel 5 s, UrV 400 V; CfgFlags 5
+// (virtual inputs, ramps on).
+class SimKD610Test : public SimDriveTest {
+ protected:
+  SimDrive MakeKD610(const std::string& eeprom = "") {
+    return SimDrive(SimRegisterMap(std::string(KD_DATA_DIR) + "/KD610_Parameters.par"), eeprom, 0.0);
+  }
+};
+
+TEST_F(SimKD610Test, FrequencyFollowsTheRunInputsAndTheReferenceAlongTheRamps) {
+  SimDrive d = MakeKD610();
+  EXPECT_EQ(SimIdentity::Of(d.Map().FirstVersion()).Text(), "KDP6_KD610v102");
+  Put(d, "VirtualRef", 16384);  // 50 %
+  d.Update(1.0);
+  EXPECT_DOUBLE_EQ(d.Speed(), 0.0);  // no run input
+  EXPECT_DOUBLE_EQ(Value(d, "v_motorV"), 0.0);
+  EXPECT_DOUBLE_EQ(Value(d, "i_motorA"), 0.0);
+  EXPECT_NEAR(Value(d, "u_dc_busV"), 565.7, 2.0);  // the rectified 400 V mains
+
+  Put(d, "VirtualInput", 0x1);  // run forward
+  d.Update(2.0);
+  EXPECT_NEAR(d.Speed(), 10.0, 0.01);  // 50 Hz in 5 s
+  EXPECT_NEAR(Value(d, "f_motorHz"), 10.0, 0.11);
+  EXPECT_EQ(Get(d, "Input"), 0x1);
+  d.Update(10.0);
+  EXPECT_DOUBLE_EQ(d.Speed(), 25.0);
+  // Half the rated frequency: between the points (10 %, 12 %) and (50 %, 51 %).
+  EXPECT_NEAR(Value(d, "v_motorV"), 0.51 * 400.0, 1.0);
+  const double load = Value(d, "i_motorA");
+  EXPECT_GT(load, 0.5);
+  EXPECT_LT(load, 4.0);  // within the peak current
+
+  // A fault stops it along the ramp; the holding voltage while running at standstill.
+  ASSERT_TRUE(d.RaiseFault("Motor stalled"));
+  d.Update(11.0);
+  EXPECT_NEAR(d.Speed(), 15.0, 0.01);
+  ASSERT_TRUE(d.ClearFault("Motor stalled"));
+  Put(d, "VirtualRef", 0);
+  d.Update(20.0);
+  EXPECT_DOUBLE_EQ(d.Speed(), 0.0);
+  EXPECT_DOUBLE_EQ(Value(d, "v_motorV"), 10.0);  // HoldTorqueVolt
+}
+
+TEST_F(SimKD610Test, InputsChooseDirectionAndSpeed) {
+  struct Case {
+    int cfgFlags, userOption, virtualInput, terminals;
+    double hertz;
+  } cases[] = {
+      {0x1, 0, 0x1, 0x0, 25.0},   // forward at VirtualRef
+      {0x1, 0, 0x2, 0x0, -25.0},  // reverse
+      {0x1, 0, 0x3, 0x0, 0.0},    // both: stop
+      {0x1, 0, 0x5, 0x0, 5.0},    // jog: SpeedJog 10 %
+      {0x1, 0, 0x9, 0x0, 50.0},   // fast: SpeedFast 100 %
+      {0x1, 0x10, 0x2, 0x0, 0.0},  // reverse locked
+      {0x3, 0, 0xE, 0x0, 25.0},   // inverted logic: the open bit 0 runs forward
+      {0x0, 0, 0x2, 0x1, 25.0},   // the terminals: virtual inputs ignored
+  };
+  for (const Case& c : cases) {
+    SimDrive d = MakeKD610();
+    SCOPED_TRACE(testing::Message() << "CfgFlags " << c.cfgFlags << " VirtualInput " << c.virtualInput);
+    d.SetTerminals(static_cast<std::uint16_t>(c.terminals));
+    Put(d, "CfgFlags", c.cfgFlags);  // ramps off
+    Put(d, "UserOption", c.userOption);
+    Put(d, "VirtualRef", 16384);
+    Put(d, "VirtualInput", c.virtualInput);
+    d.Update(0.1);
+    EXPECT_DOUBLE_EQ(d.Speed(), c.hertz);
+  }
+}
+
+TEST_F(SimKD610Test, CommandRegisterSavesTheSetupAndReadsZeroAgain) {
+  const std::string file = dir_.Path() + "/eeprom.ini";
+  {
+    SimDrive d = MakeKD610(file);
+    Put(d, "UrV", 230);
+    Put(d, "Trottle[1].y", 150);
+    EXPECT_FALSE(std::filesystem::exists(file));  // RAM only
+    EXPECT_EQ(Get(d, "EE_UrV"), 400);
+    Put(d, "P971", 2);  // no command
+    EXPECT_EQ(Get(d, "P971"), 0);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    Put(d, "P971", 1);
+    EXPECT_EQ(Get(d, "P971"), 0);
+    EXPECT_EQ(Get(d, "EE_UrV"), 230);
+    EXPECT_EQ(Get(d, "EE_Trottle[1].y"), 150);
+    EXPECT_EQ(kd::IniFile(file).ReadInteger("EEPROM", "EE_UrV", 0), 230);
+  }
+  SimDrive d = MakeKD610(file);
+  EXPECT_EQ(Get(d, "UrV"), 230);
+  EXPECT_EQ(Get(d, "Trottle[1].y"), 150);
+
+  // A save that cannot be kept is reported.
+  SimDrive lost = MakeKD610(dir_.Path() + "/missing-folder/eeprom.ini");
+  std::uint8_t one[2] = {0, 1};
+  EXPECT_FALSE(lost.Write(Addr(lost, "P971"), 1, one));
 }
 
 }  // namespace

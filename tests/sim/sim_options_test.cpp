@@ -33,7 +33,11 @@ TEST(SimOptionsTest, ReadsEveryOption) {
   EXPECT_EQ(t.TcpHost, "127.0.0.1");
   EXPECT_EQ(t.TcpPort, 0);
   EXPECT_EQ(t.Identity.Version, 104);
-  EXPECT_EQ(t.Identity.ModelLetters, 0xFFFF);
+  // Fields not given are the data model's own.
+  EXPECT_FALSE(t.Identity.ModelLetters.has_value());
+  const SimIdentity kd610 = t.Identity.Over(SimIdentity::Of("KDP6_KD610v102"));
+  EXPECT_EQ(kd610.Text(), "KDP6_KD610v104");
+  EXPECT_EQ(kd610.ModelLetters, 0xFFFF);
   EXPECT_EQ(t.Slave, 0);  // from the EEPROM
   EXPECT_TRUE(ParseSimOptions({"--help"}).Help);
 }

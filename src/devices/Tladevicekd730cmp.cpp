@@ -142,24 +142,15 @@ double TlaDeviceKD730::GetCurrentLimitValue() {
   return static_cast<double>(base);
 }
 
-void TlaDeviceKD730::StoreRefDig(long double raw) {
-  if (!RefDig) return;
-  const long double t = std::trunc(raw);
-  if (!std::isfinite(t)) return;
-  // The register clamps to its word; keep the integer inside int first.
-  const long double clamped = t > 2147483647.0L ? 2147483647.0L : t < -2147483648.0L ? -2147483648.0L : t;
-  RefDig->SetValueInteger(0, static_cast<int>(clamped));
-}
-
-void TlaDeviceKD730::SetRefDigValue(double percent) { StoreRefDig(RawFromPercent(percent)); }
+void TlaDeviceKD730::SetRefDigValue(double percent) { StoreTruncated(RefDig, RawFromPercent(percent)); }
 
 void TlaDeviceKD730::SetSpeedRefValue(double percent) {
-  if (CfgBit(0)) StoreRefDig(RawFromPercent(percent));
+  if (CfgBit(0)) StoreTruncated(RefDig, RawFromPercent(percent));
 }
 
 void TlaDeviceKD730::SetCurrentRefValue(double amperes) {
   if (!CfgBit(0)) return;
   const long double ic = Value(IcA);
   if (ic == 0.0L) return;  // no finite reference: RefDig stays as it is
-  StoreRefDig(RawFromPercent(amperes / ic * 100.0L));
+  StoreTruncated(RefDig, RawFromPercent(amperes / ic * 100.0L));
 }

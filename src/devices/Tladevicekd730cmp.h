@@ -115,8 +115,6 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
 
  private:
   bool CfgBit(std::uint8_t bit);
-  // Stores the truncated value in RefDig (nothing for a value that is no number).
-  void StoreRefDig(long double raw);
 
   std::atomic<bool> commandsRead_{false};  // UpdateSlaveState may run on the worker
 };

@@ -1,6 +1,7 @@
 #include "Tladevicekdslavecmp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -127,4 +128,12 @@ void TlaDeviceKDSlave::CopyToEepromTwins() {
     TlaThreadBuffer::WriteAccess to(*twin->Segment);
     if (size) std::memcpy(to.Data(), bytes.data(), size);
   });
+}
+
+void TlaDeviceKDSlave::StoreTruncated(TlaRegister* reg, long double raw) {
+  if (!reg) return;
+  const long double t = std::trunc(raw);
+  if (!std::isfinite(t)) return;
+  const long double clamped = std::clamp(t, -2147483648.0L, 2147483647.0L);
+  reg->SetValueInteger(0, static_cast<int>(clamped));
 }

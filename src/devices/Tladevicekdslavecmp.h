@@ -73,6 +73,11 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   void DoOnSetupSent(TlaMBTransaction* transa, std::int32_t value);
   void DoOnSetupSave(TlaMBTransaction* transa, std::int32_t value);
 
+  // Element 0 of reg := raw truncated toward zero, held inside the int range
+  // (the register clamps further); nothing without a register or for a value
+  // that is no number.
+  static void StoreTruncated(TlaRegister* reg, long double raw);
+
  private:
   // A chained transaction of a category, owned by this device, its events bound.
   TlaMBChainedTransa* NewChained(const char* category, int mode,

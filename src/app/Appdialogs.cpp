@@ -28,6 +28,13 @@ void Box(QMessageBox::Icon icon, const std::string& text) {
 
 void ShowMessage(const std::string& text) { Box(QMessageBox::NoIcon, text); }
 
+bool WarningYesNo(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), DisplayText(text),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 void ShowException(const std::exception& error) { Box(QMessageBox::Critical, error.what()); }
 
 bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {

@@ -56,6 +56,37 @@ void Plug(QPainter& p, double x, bool left, const QColor& c) {
   }
 }
 
+// A sheet of paper with a folded corner.
+void Sheet(QPainter& p) {
+  QPolygonF sheet;
+  sheet << QPointF(2.5, 1.5) << QPointF(8.5, 1.5) << QPointF(11.5, 4.5) << QPointF(11.5, 14.5)
+        << QPointF(2.5, 14.5);
+  p.setPen(Pen(kInk, 1));
+  p.setBrush(Qt::white);
+  p.drawPolygon(sheet);
+  p.drawLine(QPointF(8.5, 1.5), QPointF(8.5, 4.5));
+  p.drawLine(QPointF(8.5, 4.5), QPointF(11.5, 4.5));
+}
+
+// A filled arrow head at tip, pointing along (dx, dy) (a unit vector).
+void ArrowHead(QPainter& p, QPointF tip, double dx, double dy, const QColor& c) {
+  const QPointF dir(dx, dy), normal(-dy, dx);
+  QPolygonF head;
+  head << tip << tip - dir * 3.5 + normal * 3 << tip - dir * 3.5 - normal * 3;
+  p.setPen(Qt::NoPen);
+  p.setBrush(c);
+  p.drawPolygon(head);
+}
+
+// A drive unit: a box with a small display.
+void DriveBox(QPainter& p, double x) {
+  p.setPen(Pen(kInk, 1));
+  p.setBrush(QColor(200, 200, 210));
+  p.drawRect(QRectF(x, 2.5, 6, 11));
+  p.setBrush(QColor(20, 60, 30));
+  p.drawRect(QRectF(x + 1.5, 4, 3, 2));
+}
+
 void Draw(QPainter& p, TAppImage image) {
   switch (image) {
     case TAppImage::Exit:
@@ -157,6 +188,55 @@ void Draw(QPainter& p, TAppImage image) {
       p.setPen(Pen(kRed, 2.2));
       p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
       p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+      break;
+    case TAppImage::Reload:
+      TurnArrow(p, true);
+      break;
+    case TAppImage::SendToDrive:
+    case TAppImage::SaveToDrive:
+      DriveBox(p, 9.5);
+      p.setPen(Pen(kGreen, 1.8));
+      p.drawLine(QPointF(1, 8), QPointF(6, 8));
+      ArrowHead(p, QPointF(9, 8), 1, 0, kGreen);
+      if (image == TAppImage::SaveToDrive) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kBlue);
+        p.drawRect(QRectF(10.5, 9.5, 4, 3));
+      }
+      break;
+    case TAppImage::FromFile:
+    case TAppImage::ToFile:
+      Sheet(p);
+      p.setPen(Pen(kBlue, 1.8));
+      if (image == TAppImage::ToFile) {
+        p.drawLine(QPointF(15, 10), QPointF(9, 10));
+        ArrowHead(p, QPointF(6, 10), -1, 0, kBlue);
+      } else {
+        p.drawLine(QPointF(7, 10), QPointF(12, 10));
+        ArrowHead(p, QPointF(15.5, 10), 1, 0, kBlue);
+      }
+      break;
+    case TAppImage::Print:
+      p.setPen(Pen(kInk, 1));
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(4.5, 1.5, 7, 5));
+      p.setBrush(QColor(200, 200, 210));
+      p.drawRoundedRect(QRectF(1.5, 6.5, 13, 6), 1, 1);
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(4.5, 10.5, 7, 4));
+      p.setPen(Qt::NoPen);
+      p.setBrush(kGreen);
+      p.drawEllipse(QPointF(12.5, 8.5), 0.8, 0.8);
+      break;
+    case TAppImage::Up:
+      ArrowHead(p, QPointF(8, 3), 0, -1, kBlue);
+      p.setPen(Pen(kBlue, 2));
+      p.drawLine(QPointF(8, 6), QPointF(8, 13));
+      break;
+    case TAppImage::Down:
+      ArrowHead(p, QPointF(8, 13), 0, 1, kBlue);
+      p.setPen(Pen(kBlue, 2));
+      p.drawLine(QPointF(8, 3), QPointF(8, 10));
       break;
   }
 }

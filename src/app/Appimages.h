@@ -18,6 +18,14 @@ enum class TAppImage {
   DisableCCW,
   Ok,
   Cancel,
+  Reload,
+  SendToDrive,
+  SaveToDrive,
+  FromFile,
+  ToFile,
+  Print,
+  Up,
+  Down,
 };
 
 QIcon AppIcon(TAppImage image);

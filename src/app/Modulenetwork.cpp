@@ -11,6 +11,7 @@
 #include "Tlambsimpletransacls.h"
 #include "Tlambthreadthr.h"
 #include "Winmain.h"
+#include "Winsetup.h"
 
 TNetwork* Network = nullptr;
 
@@ -141,7 +142,7 @@ void TNetwork::laDeviceVersionFound(TlaDeviceSlave*) {
   LogLine(kd::Sprintf("Device version found: %s", version ? version->GetFullString().c_str() : ""));
   const TlaRegDefsList* model = laDevice->RegDefs();
   LogLine(kd::Sprintf("Device description: %s", model ? model->VerDescr.c_str() : ""));
-  // The drive-setup window builds its lists here once it is part of the program.
+  if (KD730Setup) KD730Setup->BuildSetupLists();
 }
 
 void TNetwork::laDeviceVersionUnknown(TlaDeviceSlave*) {
@@ -207,8 +208,12 @@ void TNetwork::laDeviceFaultUpdate(TlaMBTransaction*, std::int32_t) {
 }
 
 void TNetwork::laDeviceSetupUpdate(TlaMBTransaction*, std::int32_t) {
-  // The oscilloscope's peak current and the drive-setup window's opening and
-  // refresh go here once those windows are part of the program.
+  // The oscilloscope's peak current goes here once that window is part of
+  // the program.
+  if (KD730Setup) {
+    KD730Setup->show();
+    KD730Setup->RefreshSetup();
+  }
   LogLine("Data refreshed from drive.");
 }
 

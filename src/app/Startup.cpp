@@ -9,6 +9,7 @@
 #include "Modulenetwork.h"
 #include "Winabout.h"
 #include "Winmain.h"
+#include "Winsetup.h"
 
 std::string WorkingDirectory() {
   std::error_code ec;
@@ -31,6 +32,7 @@ TProgramForms::TProgramForms()
     : mainForm_(std::make_unique<TMainForm>()),
       network_(std::make_unique<TNetwork>()),
       aboutForm_(std::make_unique<TAboutForm>()),
-      tcpForm_(std::make_unique<TTCPForm>()) {}
+      tcpForm_(std::make_unique<TTCPForm>()),
+      setupForm_(std::make_unique<TKD730Setup>()) {}
 
 TProgramForms::~TProgramForms() = default;

@@ -9,6 +9,7 @@ class TMainForm;
 class TNetwork;
 class TAboutForm;
 class TTCPForm;
+class TKD730Setup;
 
 // The program's title.
 inline constexpr const char* kApplicationTitle = "KD730 Tuning Desk v1.02";
@@ -22,7 +23,7 @@ std::string WorkingDirectory();
 // the QApplication replaced by the system's). Call after the QApplication.
 void SetRegionalFormats();
 
-// MainForm, Network, AboutForm, TCPForm, in this order; each global is set by
+// MainForm, Network, AboutForm, TCPForm, KD730Setup, in this order; each global is set by
 // its object's constructor and cleared by its destructor.
 class TProgramForms {
  public:
@@ -37,4 +38,5 @@ class TProgramForms {
   std::unique_ptr<TNetwork> network_;
   std::unique_ptr<TAboutForm> aboutForm_;
   std::unique_ptr<TTCPForm> tcpForm_;
+  std::unique_ptr<TKD730Setup> setupForm_;
 };

@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "Appdialogs.h"
+#include "Appforms.h"
 #include "Appimages.h"
 #include "Apptext.h"
 #include "Dlgtcp.h"
@@ -21,22 +22,13 @@
 #include "Tladevicekd730cmp.h"
 #include "Tlambthreadthr.h"
 #include "Winabout.h"
+#include "Winsetup.h"
 
 TMainForm* MainForm = nullptr;
 
 namespace {
 
 constexpr const char* kIniName = "KD730_TuneDesk.ini";
-
-// Runs an event handler; what it raises is shown by the exception display.
-template <class Fn>
-void Guarded(Fn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
-}
 
 }  // namespace
 
@@ -108,10 +100,18 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   connect(acMBServer, &QAction::triggered, this, [this] { Guarded([this] { acMBServerExecute(); }); });
   connect(acSlaveAddr, &QAction::triggered, this, [this] { acSlaveAddrExecute(); });
   // Check marks of these actions come from the update handlers and the
-  // state updates, never from a click. (Drive Setup and Oscilloscope have
-  // no execute handler: their windows are not part of the program yet.)
+  // state updates, never from a click. (Oscilloscope has no execute handler:
+  // its window is not part of the program yet.)
   for (QAction* a : {acDriveSetup, acViewScope, acInhibit, acDisableCW, acDisableCCW})
     connect(a, &QAction::triggered, this, [a](bool checked) { a->setChecked(!checked); });
+  connect(acDriveSetup, &QAction::triggered, this, [] {
+    Guarded([] {
+      if (KD730Setup->isVisible())
+        KD730Setup->close();
+      else
+        KD730Setup->show();
+    });
+  });
   const std::pair<QAction*, int> inputs[] = {{acDisableCCW, 0}, {acDisableCW, 1}, {acInhibit, 2}};
   for (const auto& [action, bit] : inputs)
     connect(action, &QAction::triggered, this, [this, b = bit] { Guarded([&] { ToggleVirtualInput(b); }); });
@@ -311,9 +311,9 @@ void TMainForm::UpdateActions() {
   acCloseConnection->setEnabled(connected);
 
   const bool online = Online();
-  // Not part of the program yet: the drive-setup and oscilloscope windows.
-  acDriveSetup->setEnabled(false);
-  acDriveSetup->setChecked(false);
+  acDriveSetup->setEnabled(online);
+  acDriveSetup->setChecked(KD730Setup && KD730Setup->isVisible());
+  // Not part of the program yet: the oscilloscope window.
   acViewScope->setEnabled(false);
   acViewScope->setChecked(false);
 
@@ -329,27 +329,16 @@ void TMainForm::UpdateActions() {
 }
 
 bool TMainForm::FormCloseQuery() {
-  // The drive-setup window, which may refuse, is not part of the program yet.
-  return true;
+  // The drive-setup window first; its own close query may refuse.
+  if (!KD730Setup || !KD730Setup->isVisible()) return true;
+  KD730Setup->close();
+  return !KD730Setup->isVisible();
 }
 
 void TMainForm::FormClose() {
-  // The restored geometry, frame included, even of a maximised or minimised window.
-  const bool restored = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-  const QRect client = restored ? geometry() : normalGeometry();
-  const QRect frame = frameGeometry();
-  const QRect now = geometry();
-  setWindowState(Qt::WindowNoState);
-  const int left = client.x() - (now.x() - frame.x());
-  const int top = client.y() - (now.y() - frame.y());
-  const int width = client.width() + frame.width() - now.width();
-  const int height = client.height() + frame.height() - now.height();
   kd::IniFile ini(IniFileName());
   ini.BeginUpdate();
-  ini.WriteInteger("MainForm", "Top", top);
-  ini.WriteInteger("MainForm", "Left", left);
-  ini.WriteInteger("MainForm", "Width", width);
-  ini.WriteInteger("MainForm", "Height", height);
+  WriteFormPosition(this, ini, "MainForm");
   ini.WriteInteger("Setup", "LastPort", FComPort);
   ini.WriteInteger("Setup", "LastSlave", FSlaveAddr);
   ini.EndUpdate();

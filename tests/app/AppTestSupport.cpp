@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QTimer>
 #include <QVariant>
@@ -73,6 +74,20 @@ ModalScript::Handler Message(std::vector<std::string>* texts) {
     }
     if (texts) texts->push_back(box->text().toStdString());
     box->accept();
+  };
+}
+
+ModalScript::Handler Question(bool yes, std::vector<std::string>* texts) {
+  return [yes, texts](QWidget* dialog) {
+    auto* box = qobject_cast<QMessageBox*>(dialog);
+    QAbstractButton* answer = box ? box->button(yes ? QMessageBox::Yes : QMessageBox::No) : nullptr;
+    if (!answer) {
+      ADD_FAILURE() << "a Yes/No question was expected";
+      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+      return;
+    }
+    if (texts) texts->push_back(box->text().toStdString());
+    answer->click();
   };
 }
 

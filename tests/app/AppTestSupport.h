@@ -46,6 +46,8 @@ class ModalScript {
 
 // Records the message box's text (lines broken at '\n') and presses OK.
 ModalScript::Handler Message(std::vector<std::string>* texts);
+// Records a Yes/No question's text (lines broken at '\n') and answers it.
+ModalScript::Handler Question(bool yes, std::vector<std::string>* texts = nullptr);
 // Fills a text query (recording its caption and prompt) and presses OK.
 ModalScript::Handler Input(const std::string& text, std::vector<std::string>* seen = nullptr);
 // Closes the dialog with Cancel.

@@ -50,8 +50,10 @@ class DriveOnline : public ::testing::Test {
     forms_ = std::make_unique<TProgramForms>();
     MainForm->show();
     MainForm->acOpenConnection->trigger();
+    // The first setup read opens the setup window, whose showing reads the
+    // setup once more.
     ASSERT_TRUE(PumpUntil([] {
-      return Logged("Data refreshed from drive.") && MainForm->acRefUp10->isEnabled() &&
+      return CountLog("Data refreshed from drive.") == 2 && MainForm->acRefUp10->isEnabled() &&
              MainForm->stRefDig->text() != "000.0";
     }));
   }

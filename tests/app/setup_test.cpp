@@ -1,0 +1,536 @@
+// The drive-setup window on the real stack (mbserver and kd730-sim): its
+// lists and option groups, the enabling by CfgFlags, editing rows, send and
+// save into the drive's RAM and EEPROM, offsets, the field-bus page, the
+// close questions and a reconnect.
+#include <QMenu>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "AppTestSupport.h"
+#include "Modulenetwork.h"
+#include "RadioGroupBox.h"
+#include "Startup.h"
+#include "Tladevicekd730cmp.h"
+#include "Winmain.h"
+#include "Winsetup.h"
+
+using namespace apptest;
+
+namespace {
+
+bool Logged(const QString& line) { return LogLines().contains(line); }
+QString LastLog() { return LogLines().value(LogLines().size() - 1); }
+
+QStringList Column(const QTreeWidget* list, int column) {
+  QStringList texts;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+  return texts;
+}
+
+// The option groups of the Options box, in their order of creation.
+QList<RadioGroupBox*> OptionGroups() {
+  return KD730Setup->gbOptions->findChildren<RadioGroupBox*>(Qt::FindDirectChildrenOnly);
+}
+
+RadioGroupBox* OptionGroup(int bit) {
+  for (RadioGroupBox* group : OptionGroups())
+    if (group->tag() == bit) return group;
+  return nullptr;
+}
+
+// A click on an option button's indicator, as the operator makes it.
+void Pick(RadioGroupBox* group, int item) {
+  QRadioButton* b = group->button(item);
+  QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+}
+
+void ShowPageOf(QWidget* widget) {
+  for (QWidget* w = widget; w; w = w->parentWidget())
+    if (KD730Setup->pcSetup->indexOf(w) >= 0) {
+      KD730Setup->pcSetup->setCurrentWidget(w);
+      return;
+    }
+}
+
+// Selects a row on its page and double-clicks it.
+void DoubleClick(QTreeWidget* list, int row) {
+  ShowPageOf(list);
+  QTreeWidgetItem* item = list->topLevelItem(row);
+  list->setCurrentItem(item);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+// The program INI file that comes with the program.
+const std::string kSampleIni = kdtest::ReadFile(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
+
+class SetupWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.WriteIni(kSampleIni);
+    folder_.RegisterServer();
+    StartDrive();
+  }
+  void TearDown() override { forms_.reset(); }
+
+  void StartDrive() {
+    drive_ = std::make_unique<SimulatedDrive>(folder_, std::vector<std::string>{"--eeprom", folder_.File("eeprom")});
+  }
+  // The program connects; the first setup read opens the window, whose
+  // showing reads the setup once more.
+  void Connect() {
+    forms_ = std::make_unique<TProgramForms>();
+    MainForm->show();
+    MainForm->acOpenConnection->trigger();
+    ASSERT_TRUE(PumpUntil([] { return CountLog("Data refreshed from drive.") == 2 && KD730Setup->isVisible(); }))
+        << MainForm->Memo->toPlainText().toStdString();
+    Idle();
+  }
+  void PauseDrive() { drive_->Process().Signal(SIGSTOP); }
+  void ResumeDrive() { drive_->Process().Signal(SIGCONT); }
+  // Waits for the next setup read to arrive.
+  void NextRefresh() {
+    const int refreshed = CountLog("Data refreshed from drive.");
+    ASSERT_TRUE(PumpUntil([&] { return CountLog("Data refreshed from drive.") > refreshed; }));
+  }
+  // A register as the drive holds it (read over a local value that differs).
+  int DriveValue(TlaRegister* reg) {
+    reg->SetValueInteger(0, reg->GetValueInteger(0) ^ 0x55);
+    EXPECT_TRUE(Drive().ReadReg(reg, true));
+    return reg->GetValueInteger(0);
+  }
+  // CfgFlags bits in the image, then the window's refresh.
+  void SetCfgFlags(std::initializer_list<std::pair<int, bool>> bits) {
+    for (const auto& [bit, on] : bits) Drive().CfgFlags->SetValueBit(0, static_cast<std::uint8_t>(bit), on);
+    W().RefreshSetup();
+    Idle();
+  }
+
+  TKD730Setup& W() { return *KD730Setup; }
+  TlaDeviceKD730& Drive() { return *Network->laDevice; }
+
+  ProgramFolder folder_;
+  std::unique_ptr<SimulatedDrive> drive_;
+  std::unique_ptr<TProgramForms> forms_;
+};
+
+TEST_F(SetupWindow, ListsGroupHeightsAndOptionGroups) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_EQ(W().windowTitle(), "KD730 Drive Setup");
+  EXPECT_EQ(W().pcSetup->currentWidget(), W().tsNominalValues);
+  EXPECT_EQ(Column(W().lvMainSetup, 0),
+            QStringList({"Rated armature voltage", "Continuous current", "Peak current", "Rated motor speed"}));
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), QString::fromStdString(Drive().UrV->GetValueText(0)));
+  EXPECT_EQ(Column(W().lvMainSetup, 2), QStringList({"10 V", "0.5 A", "10.0 A", "100 rpm"}));
+  // The hardware class (550 V) sets the current maxima after the setup read.
+  EXPECT_EQ(Column(W().lvMainSetup, 3), QStringList({"550 V", "15.0 A", "30.0 A", "6000 rpm"}));
+  EXPECT_EQ(W().lvModBusSlave->columnCount(), 2);
+  // A gain row shows its view: the gain register's description and format.
+  EXPECT_EQ(Column(W().lvPIDCurrent, 0),
+            QStringList({"Current loop proportional gain", "Current loop integral gain"}));
+  EXPECT_EQ(W().lvPIDCurrent->topLevelItem(0)->text(1),
+            QString::fromStdString(kd::FormatFloat("0.0000", Drive().Current_P->GetValue())));
+  EXPECT_EQ(KD730Setup->RowView(W().lvPIDSpeed->topLevelItem(2)), Drive().Speed_D.get());
+  EXPECT_EQ(KD730Setup->RowRegister(W().lvReferenceOffset->topLevelItem(1)), Drive().ARef1_scale);
+
+  struct Group { QTreeWidget* list; QWidget* box; int rows; };
+  const Group groups[] = {{W().lvMainSetup, W().gbMainSetup, 4},   {W().lvRxIComp, W().gbRxIComp, 1},
+                          {W().lvSpeed, W().gbSpeed, 2},           {W().lvRamp, W().gbRamp, 2},
+                          {W().lvPIDSpeed, W().gbPIDSpeed, 3},     {W().lvPIDCurrent, W().gbPIDCurrent, 2},
+                          {W().lvReferenceOffset, W().gbReferenceOffset, 2},
+                          {W().lvCurLimOffset, W().gbCurLimOffset, 1}, {W().lvModBusSlave, W().gbModBusSlave, 1}};
+  auto expectGroups = [&] {
+    for (const Group& g : groups) {
+      EXPECT_EQ(g.list->topLevelItemCount(), g.rows) << g.list->objectName().toStdString();
+      EXPECT_EQ(g.box->height(), g.rows * 18 + 42) << g.box->objectName().toStdString();
+    }
+    ASSERT_EQ(OptionGroups().size(), 10);
+  };
+  expectGroups();
+  EXPECT_EQ(W().gbPIDSpeed->height(), 96);
+
+  // Bits 9 down to 0, each with the data model's texts, colour and tag.
+  const QList<RadioGroupBox*> options = OptionGroups();
+  EXPECT_EQ(options[0]->title(), "Control mode");
+  EXPECT_EQ(options[0]->items(), QStringList({"Speed", "Current"}));
+  EXPECT_EQ(options[0]->tag(), 9);
+  EXPECT_EQ(options[9]->title(), "Reference source");
+  EXPECT_EQ(options[9]->tag(), 0);
+  EXPECT_EQ(options[9]->itemIndex(), 1);  // digital reference (CfgFlags default 35)
+  EXPECT_EQ(options[0]->itemIndex(), 0);
+  EXPECT_EQ(options[0]->color(), QColor(0xD9, 0xD9, 0xFF));  // odd bit: 0xFFD9D9
+  EXPECT_EQ(options[1]->color(), QColor(0xC1, 0xC1, 0xFF));  // even bit: 0xFFC1C1
+  EXPECT_EQ(options[0]->height(), 50);
+  EXPECT_EQ(W().rgFilter->items(),
+            QStringList({"Cut freq. 1000Hz", "Cut freq. 500Hz", "Cut freq. 200Hz", "Filter OFF."}));
+  EXPECT_EQ(W().rgFilter->itemIndex(), Drive().InputFilter->GetField());
+
+  // Building again (as a later identification does) replaces, never adds.
+  W().BuildSetupLists();
+  expectGroups();
+  EXPECT_EQ(KD730Setup->RowRegister(W().lvMainSetup->topLevelItem(0)), Drive().UrV);
+
+  const std::pair<QWidget*, const char*> pages[] = {{W().tsNominalValues, "setup-nominal.png"},
+                                                    {W().tsSpeedSetup, "setup-speed.png"},
+                                                    {W().tsPID, "setup-loop.png"},
+                                                    {W().tsOffset, "setup-analog.png"},
+                                                    {W().tsFieldBus, "setup-fieldbus.png"}};
+  for (const auto& [page, file] : pages) {
+    W().pcSetup->setCurrentWidget(page);
+    Idle();
+    SaveScreenshot(file, KD730Setup);
+  }
+}
+
+TEST_F(SetupWindow, EnablingFollowsCfgFlags) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  struct Mode { bool bit9, bit4; bool opt4, opt8, speed, rxi, pidSpeed; };
+  const Mode modes[] = {{true, false, false, false, false, false, false},
+                        {true, true, false, false, false, false, false},
+                        {false, false, true, false, false, true, true},
+                        {false, true, true, true, true, false, true}};
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(testing::Message() << "bit 9 " << m.bit9 << ", bit 4 " << m.bit4);
+    SetCfgFlags({{9, m.bit9}, {4, m.bit4}});
+    EXPECT_EQ(OptionGroup(4)->isEnabled(), m.opt4);
+    EXPECT_EQ(OptionGroup(8)->isEnabled(), m.opt8);
+    EXPECT_TRUE(OptionGroup(7)->isEnabled());
+    EXPECT_EQ(W().lvSpeed->isEnabled(), m.speed);
+    EXPECT_EQ(W().lvRxIComp->isEnabled(), m.rxi);
+    EXPECT_EQ(W().lvPIDSpeed->isEnabled(), m.pidSpeed);
+  }
+
+  // Bit 0 (digital reference): no analogue filter nor reference offset;
+  // bit 3: current-limit offset; bit 5: ramps. The offset actions follow their lists.
+  for (bool on : {true, false}) {
+    SetCfgFlags({{0, on}, {3, !on}, {5, !on}});
+    EXPECT_EQ(W().rgFilter->isEnabled(), !on);
+    EXPECT_EQ(W().lvReferenceOffset->isEnabled(), !on);
+    EXPECT_EQ(W().acRefOffsetUp->isEnabled(), !on);
+    EXPECT_EQ(W().acRefOffsetDflt->isEnabled(), !on);
+    EXPECT_EQ(W().lvCurLimOffset->isEnabled(), !on);
+    EXPECT_EQ(W().acCurrentOffsetDwn->isEnabled(), !on);
+    EXPECT_EQ(W().lvRamp->isEnabled(), !on);
+  }
+
+  // A cleared VisibleMask bit hides its group.
+  Drive().CfgFlags->VisibleMask = ~(1u << 6);
+  W().RefreshSetup();
+  EXPECT_TRUE(OptionGroup(6)->isHidden());
+  EXPECT_FALSE(OptionGroup(5)->isHidden());
+
+  // Picking an option sets the bit in the image (an edit) and refreshes.
+  ASSERT_EQ(Drive().SetupState, setupEdited);  // the bits set above
+  Drive().SetupState = setupSynced;
+  Pick(OptionGroup(9), 1);
+  EXPECT_TRUE(Drive().CfgFlags->GetValueBit(0, 9));
+  EXPECT_EQ(Drive().SetupState, setupEdited);
+  EXPECT_FALSE(W().lvSpeed->isEnabled());
+  EXPECT_FALSE(OptionGroup(8)->isEnabled());
+  // The filter group writes its bit field.
+  W().pcSetup->setCurrentWidget(W().tsPID);
+  Idle();
+  Pick(W().rgFilter, 3);
+  EXPECT_EQ(Drive().InputFilter->GetField(), 3);
+  EXPECT_EQ(Drive().CfgFlags->GetValueBitField(0, 10, 2), 3);
+}
+
+TEST_F(SetupWindow, EditingRows) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  ASSERT_EQ(Drive().SetupState, setupSynced);
+  std::vector<std::string> seen, messages;
+  {
+    ModalScript script({Input("220", &seen)});
+    DoubleClick(W().lvMainSetup, 0);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"Edit Register", "Rated armature voltage",
+                                            kd::FloatToStr(400)}));
+  EXPECT_EQ(Drive().UrV->GetValueInteger(0), 220);
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), "220 V");
+  EXPECT_EQ(Drive().SetupState, setupEdited);
+
+  // No number: a message, nothing changed. Beyond the bounds: clamped.
+  {
+    ModalScript script({Input("12,5"), Message(&messages), Input("9999")});
+    DoubleClick(W().lvMainSetup, 0);
+    DoubleClick(W().lvMainSetup, 3);
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  EXPECT_EQ(messages, std::vector<std::string>{"Only numeric values allowed."});
+  EXPECT_EQ(Drive().UrV->GetValueInteger(0), 220);
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(3)->text(1), "6000 rpm");
+
+  // A gain row edits its view; a digit key opens the same dialog.
+  seen.clear();
+  {
+    ModalScript script({Input("0.25", &seen)});
+    ShowPageOf(W().lvPIDCurrent);
+    W().lvPIDCurrent->setCurrentItem(W().lvPIDCurrent->topLevelItem(1));
+    QTest::keyClick(W().lvPIDCurrent, Qt::Key_5);
+  }
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1], "Current loop integral gain");
+  EXPECT_DOUBLE_EQ(Drive().Current_I->GetValue(), 0.25);
+  EXPECT_EQ(W().lvPIDCurrent->topLevelItem(1)->text(1), "0.2500");
+
+  // The context menu's one item edits the row of the list it was opened on.
+  {
+    ModalScript script({Input("21")});
+    W().lvMainSetup->setCurrentItem(W().lvMainSetup->topLevelItem(2));
+    emit W().lvMainSetup->customContextMenuRequested(QPoint(5, 5));
+    ASSERT_TRUE(W().PopupMenu->isVisible());
+    EXPECT_EQ(W().PopupMenu->actions().size(), 1);
+    W().mnEditValue->trigger();
+    W().PopupMenu->hide();
+  }
+  EXPECT_DOUBLE_EQ(Drive().IpA->GetValueDouble(0), 21.0);
+
+  // A disabled register opens nothing and is drawn silver on grey; a hidden
+  // one is not drawn; a gain row only alternates.
+  Drive().IcA->Enabled = 0;
+  {
+    ModalScript script({Cancel()});
+    DoubleClick(W().lvMainSetup, 1);
+    Idle();
+    EXPECT_EQ(script.Remaining(), 1);
+  }
+  TSetupRowDraw draw;
+  W().lvCustomDrawSubItem(W().lvMainSetup, W().lvMainSetup->topLevelItem(1), 1, draw);
+  EXPECT_EQ(draw.Background, QColor(0xC0, 0xC0, 0xC0));
+  EXPECT_EQ(draw.Font, QColor(0x80, 0x80, 0x80));
+  EXPECT_TRUE(draw.Bold);
+  EXPECT_TRUE(draw.DefaultDraw);
+  Drive().IcA->Visible = 0;
+  draw = {};
+  W().lvCustomDrawItem(W().lvMainSetup, W().lvMainSetup->topLevelItem(1), draw);
+  EXPECT_FALSE(draw.DefaultDraw);
+  draw = {};
+  W().lvCustomDrawSubItem(W().lvPIDSpeed, W().lvPIDSpeed->topLevelItem(0), 2, draw);
+  EXPECT_EQ(draw.Background, QColor(0xC1, 0xC1, 0xFF));  // the first row is tinted
+  EXPECT_FALSE(draw.Bold);
+  draw = {};
+  W().lvCustomDrawSubItem(W().lvPIDSpeed, W().lvPIDSpeed->topLevelItem(1), 1, draw);
+  EXPECT_EQ(draw.Background, W().lvPIDSpeed->palette().color(QPalette::Base));
+  EXPECT_TRUE(draw.Bold);
+
+  // Without a selected row nothing opens.
+  {
+    ModalScript script({Cancel()});
+    W().lvRamp->clearSelection();
+    W().lvRamp->setCurrentItem(nullptr);
+    QTest::keyClick(W().lvRamp, Qt::Key_Return);
+    Idle();
+    EXPECT_EQ(script.Remaining(), 1);
+  }
+}
+
+TEST_F(SetupWindow, SendAndSaveReachRamAndEeprom) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_FALSE(W().acSend->isEnabled());
+  EXPECT_FALSE(W().acSave->isEnabled());
+  {
+    ModalScript script({Input("321")});
+    DoubleClick(W().lvMainSetup, 0);
+  }
+  Idle();
+  EXPECT_TRUE(W().acSend->isEnabled());
+  EXPECT_TRUE(W().acSave->isEnabled());
+  const int eeUrV = DriveValue(Drive().GetRegister("EE_UrV"));
+
+  // Send: Inhibit asserted through VirtualInput (bit 2 set, the input logic
+  // being normal), the RAM written, the setup read back.
+  Drive().VirtualInput->SetValueInteger(0, 0);
+  ASSERT_TRUE(Drive().WriteReg(Drive().VirtualInput, true));
+  W().acSend->trigger();
+  EXPECT_EQ(LogLines().filter("Sending program to drive.").size(), 1);
+  ASSERT_TRUE(PumpUntil([] { return Logged("Drive setup sent."); }));
+  ASSERT_NO_FATAL_FAILURE(NextRefresh());
+  EXPECT_EQ(DriveValue(Drive().VirtualInput), 4);
+  EXPECT_EQ(Drive().UrV->GetValueInteger(0), 321);  // read back from the drive's RAM
+  EXPECT_EQ(DriveValue(Drive().GetRegister("EE_UrV")), eeUrV);
+  EXPECT_EQ(Drive().SetupState, setupSent);
+  Idle();
+  EXPECT_FALSE(W().acSend->isEnabled());
+  EXPECT_TRUE(W().acSave->isEnabled());
+
+  // Save with inverted input logic: Inhibit is bit 2 cleared.
+  Drive().CfgFlags->SetValueBit(0, 2, true);
+  W().acSave->trigger();
+  EXPECT_EQ(LastLog(), "Saving program to drive");
+  ASSERT_TRUE(PumpUntil([] { return Logged("Drive setup saved."); }));
+  EXPECT_EQ(DriveValue(Drive().VirtualInput), 0);
+  EXPECT_EQ(DriveValue(Drive().GetRegister("EE_UrV")), 321);
+  EXPECT_EQ(Drive().SetupState, setupSynced);
+  Idle();
+  EXPECT_FALSE(W().acSave->isEnabled());
+
+  // The EEPROM outlives the drive's restart: its RAM setup starts from it.
+  forms_.reset();
+  drive_.reset();
+  StartDrive();
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), "321 V");
+
+  // Reload overwrites an edit with the drive's values.
+  Drive().UrV->SetValueInteger(0, 100);
+  W().acReload->trigger();
+  ASSERT_NO_FATAL_FAILURE(NextRefresh());
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), "321 V");
+}
+
+TEST_F(SetupWindow, OffsetsWriteAndLog) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  SetCfgFlags({{0, false}, {3, true}});
+  ShowPageOf(W().lvReferenceOffset);
+  W().acRefOffsetUp->trigger();
+  W().acRefOffsetUp->trigger();
+  EXPECT_EQ(LastLog(), "Reference analog input offset: 2");
+  W().acRefOffsetDwn->trigger();
+  EXPECT_EQ(LastLog(), "Reference analog input offset: 1");
+  EXPECT_EQ(W().lvReferenceOffset->topLevelItem(0)->text(1), "1");
+  EXPECT_EQ(DriveValue(Drive().OffsetAn2Ext), 1);
+  W().acRefOffsetDflt->trigger();
+  EXPECT_EQ(LastLog(), "Reference analog input offset: 0");
+  W().sbCurrentOffsetDwn->click();
+  EXPECT_EQ(LastLog(), "Current limit analog input offset: -1");
+  EXPECT_EQ(DriveValue(Drive().OffsetAn3Ext), -1);
+  W().acCurrentOffsetDflt->trigger();
+  EXPECT_EQ(LastLog(), "Current limit analog input offset: 0");
+
+  // A double-click on the reference offsets edits, then writes and logs.
+  {
+    ModalScript script({Input("-7")});
+    DoubleClick(W().lvReferenceOffset, 0);
+  }
+  EXPECT_EQ(LastLog(), "Reference analog input offset: -7");
+  EXPECT_EQ(DriveValue(Drive().OffsetAn2Ext), -7);
+
+  // A drive that stops answering: the write ends with the time-out, logs
+  // nothing, and the row shows what the image holds.
+  const auto logged = LogLines().filter("analog input offset").size();
+  PauseDrive();
+  W().acRefOffsetUp->trigger();
+  ResumeDrive();
+  EXPECT_EQ(LogLines().filter("analog input offset").size(), logged);
+  EXPECT_EQ(Drive().OffsetAn2Ext->GetValueInteger(0), -6);
+  EXPECT_EQ(W().lvReferenceOffset->topLevelItem(0)->text(1), "-6");
+}
+
+TEST_F(SetupWindow, FieldBusPageReadsAndSavesTheSlaveAddress) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  TlaRegister* slave = Drive().EE_ModBusSlave;
+  slave->SetValueInteger(0, 9);
+  W().pcSetup->setCurrentWidget(W().tsFieldBus);
+  EXPECT_EQ(slave->GetValueInteger(0), 1);  // read on showing the page
+  EXPECT_EQ(W().lvModBusSlave->topLevelItem(0)->text(1), "1");
+  {
+    ModalScript script({Input("5")});
+    DoubleClick(W().lvModBusSlave, 0);
+  }
+  EXPECT_EQ(DriveValue(slave), 1);  // edited in the image only
+  slave->SetValueInteger(0, 5);
+  W().sbtnSaveModBusSlave->click();
+  EXPECT_EQ(LastLog(), "ModBus Slave Address changed: 5 This change is valid only after restart.");
+  EXPECT_EQ(DriveValue(slave), 5);
+
+  // A write the drive never answered is not reported as a change.
+  PauseDrive();
+  W().sbtnSaveModBusSlave->click();
+  ResumeDrive();
+  EXPECT_EQ(LastLog(), "Error: ModBus Slave Address NOT written!");
+}
+
+TEST_F(SetupWindow, CloseQuestionsByState) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_TRUE(MainForm->acDriveSetup->isEnabled());
+  EXPECT_TRUE(MainForm->acDriveSetup->isChecked());
+  struct Case { TlaSetupState state; const char* text; };
+  const Case cases[] = {
+      {setupSynced, "Remember to export to file your work before exit!\nAre you sure to close?"},
+      {setupEdited, "Program has been modified but not sent nor saved to drive.\n"
+                    "Are you sure to close without update and save the remote drive setup?"},
+      {setupSent, "Program has been modified and sent to drive but not saved permanently.\n"
+                  "Are you sure to close without save to drive?"}};
+  for (const Case& c : cases) {
+    Drive().SetupState = c.state;
+    std::vector<std::string> texts;
+    {
+      ModalScript script({Question(false, &texts)});
+      EXPECT_FALSE(W().close());
+    }
+    EXPECT_EQ(texts, std::vector<std::string>{c.text});
+    EXPECT_TRUE(W().isVisible());
+  }
+  // The main window asks the setup window first; a refusal keeps it open.
+  {
+    ModalScript script({Question(false)});
+    EXPECT_FALSE(MainForm->close());
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  EXPECT_TRUE(MainForm->isVisible());
+
+  // "Drive Setup" toggles the window; closing writes its position.
+  {
+    ModalScript script({Question(true)});
+    MainForm->acDriveSetup->trigger();
+  }
+  EXPECT_FALSE(W().isVisible());
+  Idle();
+  EXPECT_FALSE(MainForm->acDriveSetup->isChecked());
+  const std::string ini = folder_.ReadIni();
+  EXPECT_NE(ini.find("[KD730Setup]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Height="), std::string::npos) << ini;
+  MainForm->acDriveSetup->trigger();
+  EXPECT_TRUE(W().isVisible());
+  ASSERT_NO_FATAL_FAILURE(NextRefresh());  // showing reads the setup
+
+  // Not online: no question.
+  MainForm->acCloseConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return Logged("ModBus closed."); }));
+  Idle();
+  EXPECT_FALSE(MainForm->acDriveSetup->isEnabled());
+  EXPECT_FALSE(W().acSend->isEnabled());
+  ModalScript script({Question(true)});
+  EXPECT_TRUE(W().close());
+  EXPECT_EQ(script.Remaining(), 1);
+}
+
+TEST_F(SetupWindow, ReconnectKeepsTheRowsSingle) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  MainForm->acCloseConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return Logged("ModBus closed."); }));
+  Idle();
+  MainForm->acOpenConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return Logged("Version unknown: KDP7_KD730v105"); }))
+      << MainForm->Memo->toPlainText().toStdString();
+  Idle();
+  W().acReload->trigger();
+  ASSERT_NO_FATAL_FAILURE(NextRefresh());
+  EXPECT_EQ(W().lvMainSetup->topLevelItemCount(), 4);
+  EXPECT_EQ(OptionGroups().size(), 10);
+  EXPECT_EQ(KD730Setup->RowRegister(W().lvMainSetup->topLevelItem(3)), Drive().NomSpeed);
+}
+
+// A data model that names fewer option bits and gives a register no minimum.
+TEST_F(SetupWindow, DataModelDecidesOptionGroupsAndBounds) {
+  const std::string par = folder_.File("KD730_Parameters.par");
+  std::string text = kdtest::ReadFile(par);
+  for (const char* line : {"CfgFlags.0.6=Name=Direction,False=Normal,True=Reversed\n",
+                           "MinValue=1\nMaxValue=200\nDfltValue=47\n"}) {
+    const auto at = text.find(line);
+    ASSERT_NE(at, std::string::npos) << line;
+    text.replace(at, std::string(line).find('\n') + 1, "");
+  }
+  kdtest::WriteFile(par, text);
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_EQ(OptionGroups().size(), 9);
+  EXPECT_EQ(OptionGroup(6), nullptr);
+  EXPECT_EQ(W().lvSpeed->topLevelItem(1)->text(2), "---");
+  EXPECT_EQ(W().lvSpeed->topLevelItem(1)->text(3), "200.0 kOhm");
+}
+
+}  // namespace

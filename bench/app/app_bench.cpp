@@ -3,9 +3,9 @@
 // - RefreshSetup: the enabling rules and every row and option group rewritten
 //   from the register image;
 // - RefreshSetupAndPaint: the same, then the window painted at once.
-#include <QApplication>
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <cstdlib>
 #include <memory>
 
@@ -27,7 +27,8 @@ class OnlineProgram {
     drive_ = std::make_unique<SimulatedDrive>(folder_);
     forms_ = std::make_unique<TProgramForms>();
     MainForm->acOpenConnection->trigger();
-    online_ = PumpUntil([] { return CountLog("Data refreshed from drive.") == 2 && KD730Setup->isVisible(); });
+    online_ = PumpUntil(
+        [] { return CountLog("Data refreshed from drive.") == 2 && KD730Setup->isVisible(); });
   }
   bool Online() const { return online_; }
 

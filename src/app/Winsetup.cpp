@@ -51,7 +51,8 @@ constexpr std::uint32_t kMaskAll = 0xFFFFFFFFu;
 class TSetupRow : public QTreeWidgetItem {
  public:
   static constexpr int Type = QTreeWidgetItem::UserType + 1;
-  TSetupRow(TlaRegister* reg, TlaParValue* parValue) : QTreeWidgetItem(Type), Register(reg), View(parValue) {}
+  TSetupRow(TlaRegister* reg, TlaParValue* parValue)
+      : QTreeWidgetItem(Type), Register(reg), View(parValue) {}
   TlaRegister* const Register;
   TlaParValue* const View;
 };
@@ -60,7 +61,9 @@ const TSetupRow* AsRow(const QTreeWidgetItem* item) {
   return item && item->type() == TSetupRow::Type ? static_cast<const TSetupRow*>(item) : nullptr;
 }
 
-std::string Descr(const TlaRegister* reg) { return reg ? reg->Definition->GetDescr() : std::string(); }
+std::string Descr(const TlaRegister* reg) {
+  return reg ? reg->Definition->GetDescr() : std::string();
+}
 
 std::string Format(const TlaRegister* reg, double value) {
   return kd::FormatFloat(reg ? reg->Definition->FormatString : std::string(), value);
@@ -104,10 +107,12 @@ class TSetupRowDelegate : public QStyledItemDelegate {
     return {QStyledItemDelegate::sizeHint(measured, index).width(), kRowHeight};
   }
 
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
     custom_ = list_->isEnabled();
     if (custom_) {
-      draw_ = TSetupRowDraw{option.palette.color(QPalette::Base), option.palette.color(QPalette::Text)};
+      draw_ =
+          TSetupRowDraw{option.palette.color(QPalette::Base), option.palette.color(QPalette::Text)};
       window_->lvCustomDrawSubItem(list_, list_->topLevelItem(index.row()), index.column(), draw_);
     }
     if (custom_ && !draw_.DefaultDraw) {
@@ -158,14 +163,19 @@ TKD730Setup::TKD730Setup(QWidget* parent) : QWidget(parent) {
   acPrint->setIcon(AppIcon(TAppImage::Print));
   for (QAction* a : {acRefOffsetUp, acCurrentOffsetUp}) a->setIcon(AppIcon(TAppImage::Up));
   for (QAction* a : {acRefOffsetDwn, acCurrentOffsetDwn}) a->setIcon(AppIcon(TAppImage::Down));
-  const std::pair<QToolButton*, QAction*> buttons[] = {
-      {tbClose, acClose},         {tbReload, acReload},
-      {tbSend, acSend},           {tbSave, acSave},
-      {tbImport, acImport},       {tbExport, acExport},
-      {tbPrint, acPrint},         {sbRefOffsetUp, acRefOffsetUp},
-      {sbRefOffsetDwn, acRefOffsetDwn},         {sbRefOffsetDflt, acRefOffsetDflt},
-      {sbCurrentOffsetUp, acCurrentOffsetUp},   {sbCurrentOffsetDwn, acCurrentOffsetDwn},
-      {sbCurrentOffsetDflt, acCurrentOffsetDflt}};
+  const std::pair<QToolButton*, QAction*> buttons[] = {{tbClose, acClose},
+                                                       {tbReload, acReload},
+                                                       {tbSend, acSend},
+                                                       {tbSave, acSave},
+                                                       {tbImport, acImport},
+                                                       {tbExport, acExport},
+                                                       {tbPrint, acPrint},
+                                                       {sbRefOffsetUp, acRefOffsetUp},
+                                                       {sbRefOffsetDwn, acRefOffsetDwn},
+                                                       {sbRefOffsetDflt, acRefOffsetDflt},
+                                                       {sbCurrentOffsetUp, acCurrentOffsetUp},
+                                                       {sbCurrentOffsetDwn, acCurrentOffsetDwn},
+                                                       {sbCurrentOffsetDflt, acCurrentOffsetDflt}};
   for (const auto& [button, action] : buttons) button->setDefaultAction(action);
   // Captions such as "Send To Drive" fit the 76-pixel buttons and the five
   // page captions the page control in a narrow face.
@@ -190,7 +200,8 @@ TKD730Setup::TKD730Setup(QWidget* parent) : QWidget(parent) {
 
   rgFilter->setColumns(2);
   rgFilter->setItems({"Cut freq. 1000Hz", "Cut freq. 500Hz", "Cut freq. 200Hz", "Filter OFF."});
-  connect(rgFilter, &RadioGroupBox::clicked, this, [this] { Guarded([this] { rgFilterClick(); }); });
+  connect(rgFilter, &RadioGroupBox::clicked, this,
+          [this] { Guarded([this] { rgFilterClick(); }); });
   tsFieldBus->installEventFilter(this);
 
   // Execute handlers.
@@ -233,7 +244,9 @@ TKD730Setup::~TKD730Setup() {
   if (KD730Setup == this) KD730Setup = nullptr;
 }
 
-void TKD730Setup::FormCreate() { pcSetup->setCurrentIndex(0); }
+void TKD730Setup::FormCreate() {
+  pcSetup->setCurrentIndex(0);
+}
 
 void TKD730Setup::SetUpList(QTreeWidget* list, bool withBounds) {
   QFont arial("Arial");
@@ -267,7 +280,9 @@ void TKD730Setup::SetUpList(QTreeWidget* list, bool withBounds) {
   list->viewport()->installEventFilter(this);
 }
 
-TlaDeviceKD730* TKD730Setup::Device() const { return Network ? Network->laDevice : nullptr; }
+TlaDeviceKD730* TKD730Setup::Device() const {
+  return Network ? Network->laDevice : nullptr;
+}
 
 bool TKD730Setup::CfgBit(int bit) const {
   TlaDeviceKD730* d = Device();
@@ -337,9 +352,11 @@ void TKD730Setup::BuildSetupLists() {
   for (TlaParValue* view : {d->Speed_P.get(), d->Speed_I.get(), d->Speed_D.get()})
     AddParValueItem(lvPIDSpeed, view);
   FitGroup(lvPIDSpeed, gbPIDSpeed);
-  for (TlaParValue* view : {d->Current_P.get(), d->Current_I.get()}) AddParValueItem(lvPIDCurrent, view);
+  for (TlaParValue* view : {d->Current_P.get(), d->Current_I.get()})
+    AddParValueItem(lvPIDCurrent, view);
   FitGroup(lvPIDCurrent, gbPIDCurrent);
-  for (TlaRegister* reg : {d->OffsetAn2Ext, d->ARef1_scale}) AddRegisterItem(lvReferenceOffset, reg);
+  for (TlaRegister* reg : {d->OffsetAn2Ext, d->ARef1_scale})
+    AddRegisterItem(lvReferenceOffset, reg);
   FitGroup(lvReferenceOffset, gbReferenceOffset);
   AddRegisterItem(lvCurLimOffset, d->OffsetAn3Ext);
   FitGroup(lvCurLimOffset, gbCurLimOffset);
@@ -369,7 +386,8 @@ void TKD730Setup::BuildBitOptions(QWidget* parent, TlaRegister* reg, int firstBi
     group->setItemIndex(reg->GetValueBit(0, b) ? 1 : 0);
     group->setTag(bit);
     group->setColor(BgrColor(bit % 2 ? kTintOdd : kTintEven));
-    connect(group, &RadioGroupBox::clicked, this, [this, group] { Guarded([&] { OptionBitClick(group); }); });
+    connect(group, &RadioGroupBox::clicked, this,
+            [this, group] { Guarded([&] { OptionBitClick(group); }); });
     // Stacked from the top of the parent in the order of creation.
     if (layout) {
       const int end = layout->count() > 0 && layout->itemAt(layout->count() - 1)->spacerItem()
@@ -483,7 +501,8 @@ void TKD730Setup::lvDblClick(QTreeWidget* list) {
     } else if (TlaParValue* view = RowView(item)) {
       if (view->Register && view->Register->Enabled && view->Register->Visible) {
         std::string text = kd::FloatToStr(view->GetValue());
-        if (InputQuery("Edit Register", Descr(view->Register), text)) view->SetValue(kd::StrToFloat(text));
+        if (InputQuery("Edit Register", Descr(view->Register), text))
+          view->SetValue(kd::StrToFloat(text));
       }
     }
   } catch (const std::exception&) {
@@ -520,8 +539,8 @@ bool TKD730Setup::eventFilter(QObject* watched, QEvent* event) {
       const auto* key = static_cast<QKeyEvent*>(event);
       const QString text = key->text();
       const int code = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ? 13
-                       : text.size() == 1                                         ? text[0].unicode()
-                                                                                  : 0;
+                       : text.size() == 1 ? text[0].unicode()
+                                          : 0;
       if (code == 13 || (code >= '0' && code <= '9')) {
         Guarded([&] { lvKeyPress(list, code); });
         return true;
@@ -633,7 +652,8 @@ void TKD730Setup::UpdateActions() {
   const bool online = d && d->UpdateSlaveState() == slaveOnline;
   acSend->setEnabled(online && state != setupSynced && state != setupSent);
   acSave->setEnabled(online && state != setupSynced);
-  for (QAction* a : {acRefOffsetUp, acRefOffsetDwn, acRefOffsetDflt}) a->setEnabled(lvReferenceOffset->isEnabled());
+  for (QAction* a : {acRefOffsetUp, acRefOffsetDwn, acRefOffsetDflt})
+    a->setEnabled(lvReferenceOffset->isEnabled());
   for (QAction* a : {acCurrentOffsetUp, acCurrentOffsetDwn, acCurrentOffsetDflt})
     a->setEnabled(lvCurLimOffset->isEnabled());
 }
@@ -664,7 +684,8 @@ bool TKD730Setup::FormCloseQuery() {
           "Program has been modified and sent to drive but not saved permanently.\n\r"
           "Are you sure to close without save to drive?");
     default:
-      return WarningYesNo("Remember to export to file your work before exit!\n\rAre you sure to close?");
+      return WarningYesNo(
+          "Remember to export to file your work before exit!\n\rAre you sure to close?");
   }
 }
 

@@ -63,7 +63,8 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
 
   // Row colours and fonts (only for an enabled list).
   void lvCustomDrawItem(QTreeWidget* list, QTreeWidgetItem* item, TSetupRowDraw& draw);
-  void lvCustomDrawSubItem(QTreeWidget* list, QTreeWidgetItem* item, int subItem, TSetupRowDraw& draw);
+  void lvCustomDrawSubItem(QTreeWidget* list, QTreeWidgetItem* item, int subItem,
+                           TSetupRowDraw& draw);
 
   // Editing the selected row of a list (double-click, "Edit Value...").
   void lvDblClick(QTreeWidget* list);

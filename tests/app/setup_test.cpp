@@ -2,12 +2,12 @@
 // lists and option groups, the enabling by CfgFlags, editing rows, send and
 // save into the drive's RAM and EEPROM, offsets, the field-bus page, the
 // close questions and a reconnect.
+#include <gtest/gtest.h>
+
 #include <QMenu>
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <filesystem>
 
@@ -23,8 +23,12 @@ using namespace apptest;
 
 namespace {
 
-bool Logged(const QString& line) { return LogLines().contains(line); }
-QString LastLog() { return LogLines().value(LogLines().size() - 1); }
+bool Logged(const QString& line) {
+  return LogLines().contains(line);
+}
+QString LastLog() {
+  return LogLines().value(LogLines().size() - 1);
+}
 
 QStringList Column(const QTreeWidget* list, int column) {
   QStringList texts;
@@ -78,7 +82,8 @@ class SetupWindow : public ::testing::Test {
   void TearDown() override { forms_.reset(); }
 
   void StartDrive() {
-    drive_ = std::make_unique<SimulatedDrive>(folder_, std::vector<std::string>{"--eeprom", folder_.File("eeprom")});
+    drive_ = std::make_unique<SimulatedDrive>(
+        folder_, std::vector<std::string>{"--eeprom", folder_.File("eeprom")});
   }
   // The program connects; the first setup read opens the window, whose
   // showing reads the setup once more.
@@ -86,8 +91,9 @@ class SetupWindow : public ::testing::Test {
     forms_ = std::make_unique<TProgramForms>();
     MainForm->show();
     MainForm->acOpenConnection->trigger();
-    ASSERT_TRUE(PumpUntil([] { return CountLog("Data refreshed from drive.") == 2 && KD730Setup->isVisible(); }))
-        << MainForm->Memo->toPlainText().toStdString();
+    ASSERT_TRUE(PumpUntil([] {
+      return CountLog("Data refreshed from drive.") == 2 && KD730Setup->isVisible();
+    })) << MainForm->Memo->toPlainText().toStdString();
     Idle();
   }
   void PauseDrive() { drive_->Process().Signal(SIGSTOP); }
@@ -105,7 +111,8 @@ class SetupWindow : public ::testing::Test {
   }
   // CfgFlags bits in the image, then the window's refresh.
   void SetCfgFlags(std::initializer_list<std::pair<int, bool>> bits) {
-    for (const auto& [bit, on] : bits) Drive().CfgFlags->SetValueBit(0, static_cast<std::uint8_t>(bit), on);
+    for (const auto& [bit, on] : bits)
+      Drive().CfgFlags->SetValueBit(0, static_cast<std::uint8_t>(bit), on);
     W().RefreshSetup();
     Idle();
   }
@@ -122,9 +129,10 @@ TEST_F(SetupWindow, ListsGroupHeightsAndOptionGroups) {
   ASSERT_NO_FATAL_FAILURE(Connect());
   EXPECT_EQ(W().windowTitle(), "KD730 Drive Setup");
   EXPECT_EQ(W().pcSetup->currentWidget(), W().tsNominalValues);
-  EXPECT_EQ(Column(W().lvMainSetup, 0),
-            QStringList({"Rated armature voltage", "Continuous current", "Peak current", "Rated motor speed"}));
-  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), QString::fromStdString(Drive().UrV->GetValueText(0)));
+  EXPECT_EQ(Column(W().lvMainSetup, 0), QStringList({"Rated armature voltage", "Continuous current",
+                                                     "Peak current", "Rated motor speed"}));
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1),
+            QString::fromStdString(Drive().UrV->GetValueText(0)));
   EXPECT_EQ(Column(W().lvMainSetup, 2), QStringList({"10 V", "0.5 A", "10.0 A", "100 rpm"}));
   // The hardware class (550 V) sets the current maxima after the setup read.
   EXPECT_EQ(Column(W().lvMainSetup, 3), QStringList({"550 V", "15.0 A", "30.0 A", "6000 rpm"}));
@@ -137,12 +145,20 @@ TEST_F(SetupWindow, ListsGroupHeightsAndOptionGroups) {
   EXPECT_EQ(KD730Setup->RowView(W().lvPIDSpeed->topLevelItem(2)), Drive().Speed_D.get());
   EXPECT_EQ(KD730Setup->RowRegister(W().lvReferenceOffset->topLevelItem(1)), Drive().ARef1_scale);
 
-  struct Group { QTreeWidget* list; QWidget* box; int rows; };
-  const Group groups[] = {{W().lvMainSetup, W().gbMainSetup, 4},   {W().lvRxIComp, W().gbRxIComp, 1},
-                          {W().lvSpeed, W().gbSpeed, 2},           {W().lvRamp, W().gbRamp, 2},
-                          {W().lvPIDSpeed, W().gbPIDSpeed, 3},     {W().lvPIDCurrent, W().gbPIDCurrent, 2},
+  struct Group {
+    QTreeWidget* list;
+    QWidget* box;
+    int rows;
+  };
+  const Group groups[] = {{W().lvMainSetup, W().gbMainSetup, 4},
+                          {W().lvRxIComp, W().gbRxIComp, 1},
+                          {W().lvSpeed, W().gbSpeed, 2},
+                          {W().lvRamp, W().gbRamp, 2},
+                          {W().lvPIDSpeed, W().gbPIDSpeed, 3},
+                          {W().lvPIDCurrent, W().gbPIDCurrent, 2},
                           {W().lvReferenceOffset, W().gbReferenceOffset, 2},
-                          {W().lvCurLimOffset, W().gbCurLimOffset, 1}, {W().lvModBusSlave, W().gbModBusSlave, 1}};
+                          {W().lvCurLimOffset, W().gbCurLimOffset, 1},
+                          {W().lvModBusSlave, W().gbModBusSlave, 1}};
   auto expectGroups = [&] {
     for (const Group& g : groups) {
       EXPECT_EQ(g.list->topLevelItemCount(), g.rows) << g.list->objectName().toStdString();
@@ -188,7 +204,10 @@ TEST_F(SetupWindow, ListsGroupHeightsAndOptionGroups) {
 
 TEST_F(SetupWindow, EnablingFollowsCfgFlags) {
   ASSERT_NO_FATAL_FAILURE(Connect());
-  struct Mode { bool bit9, bit4; bool opt4, opt8, speed, rxi, pidSpeed; };
+  struct Mode {
+    bool bit9, bit4;
+    bool opt4, opt8, speed, rxi, pidSpeed;
+  };
   const Mode modes[] = {{true, false, false, false, false, false, false},
                         {true, true, false, false, false, false, false},
                         {false, false, true, false, false, true, true},
@@ -448,13 +467,18 @@ TEST_F(SetupWindow, CloseQuestionsByState) {
   ASSERT_NO_FATAL_FAILURE(Connect());
   EXPECT_TRUE(MainForm->acDriveSetup->isEnabled());
   EXPECT_TRUE(MainForm->acDriveSetup->isChecked());
-  struct Case { TlaSetupState state; const char* text; };
+  struct Case {
+    TlaSetupState state;
+    const char* text;
+  };
   const Case cases[] = {
       {setupSynced, "Remember to export to file your work before exit!\nAre you sure to close?"},
-      {setupEdited, "Program has been modified but not sent nor saved to drive.\n"
-                    "Are you sure to close without update and save the remote drive setup?"},
-      {setupSent, "Program has been modified and sent to drive but not saved permanently.\n"
-                  "Are you sure to close without save to drive?"}};
+      {setupEdited,
+       "Program has been modified but not sent nor saved to drive.\n"
+       "Are you sure to close without update and save the remote drive setup?"},
+      {setupSent,
+       "Program has been modified and sent to drive but not saved permanently.\n"
+       "Are you sure to close without save to drive?"}};
   for (const Case& c : cases) {
     Drive().SetupState = c.state;
     std::vector<std::string> texts;

@@ -1,9 +1,10 @@
-#include "RadioGroupBox.h"
+#include <gtest/gtest.h>
 
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
+
+#include "RadioGroupBox.h"
 
 namespace {
 
@@ -47,7 +48,11 @@ TEST(RadioGroupBox, IndexFromCodeChecksOneOrNoneAndRaisesNothing) {
   QSignalSpy spy(&box, &RadioGroupBox::clicked);
   EXPECT_EQ(box.itemIndex(), -1);
   EXPECT_TRUE(Checked(box).isEmpty());
-  struct Case { int set; int index; QStringList checked; };
+  struct Case {
+    int set;
+    int index;
+    QStringList checked;
+  };
   for (const Case& c : {Case{2, 2, {"c"}}, Case{0, 0, {"a"}}, Case{-1, -1, {}}, Case{1, 1, {"b"}},
                         Case{3, -1, {}}}) {
     box.setItemIndex(c.set);

@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "SimDevice.h"
 #include "SimMotor.h"
 #include "SimRegisterMap.h"
 
 namespace kdsim {
 
-class SimDrive {
+class SimDrive : public SimDevice {
  public:
   // The registers the drive works with; the map must hold them all, else
   // kd::Exception names the first one missing. eepromFile may be empty (the
@@ -28,16 +29,16 @@ class SimDrive {
   SimDrive(SimRegisterMap map, std::string eepromFile, double now);
 
   // Moves the drive on to time now (earlier times are ignored).
-  void Update(double now);
+  void Update(double now) override;
 
-  const SimRegisterMap& Map() const { return map_; }
+  const SimRegisterMap& Map() const override { return map_; }
 
   // A master's write of registers first..first+count-1 (bytes as on the wire,
   // exactly ByteSize(first, count) of them). Read-only registers keep their
   // value, fault words only clear bits; P971 reads 0 again once its command
   // ran. Returns false when the EEPROM could not be kept in its file (the
   // registers hold the new values all the same).
-  bool Write(int first, int count, std::span<const std::uint8_t> bytes);
+  bool Write(int first, int count, std::span<const std::uint8_t> bytes) override;
 
   // Fault bits by their name in the data model ("Overcurrent") or as
   // register.bit ("ActFaultState_1.3"); false for an unknown name.

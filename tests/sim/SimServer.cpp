@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -31,6 +33,16 @@ std::string Ipv4Address(const std::string& host) {
 }
 
 }  // namespace
+
+int StopSignalFd() {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
 
 SimServer::SimServer(SimSlave& slave, const SimOptions& options, std::function<double()> clock)
     : slave_(slave), clock_(std::move(clock)) {

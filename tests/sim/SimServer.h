@@ -12,6 +12,10 @@
 
 namespace kdsim {
 
+// SIGTERM and SIGINT as a descriptor that becomes readable when one comes
+// (blocked as signals from now on); SIGPIPE ignored. -1 when it cannot be made.
+int StopSignalFd();
+
 class SimServer {
  public:
   // Opens the line; raises kd::Exception when it cannot. clock: seconds on

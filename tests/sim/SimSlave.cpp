@@ -42,7 +42,7 @@ std::string SimIdentity::Text() const {
   return record.GetFullString();
 }
 
-SimSlave::SimSlave(SimDrive& drive, std::uint8_t address, SimIdentity identity, bool silent)
+SimSlave::SimSlave(SimDevice& drive, std::uint8_t address, SimIdentity identity, bool silent)
     : drive_(drive), address_(address), identity_(identity), silent_(silent) {}
 
 int SimSlave::DataLimit() const { return drive_.Map().MaxBufferSize() - 5; }

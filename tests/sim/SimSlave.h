@@ -1,14 +1,15 @@
 #pragma once
-// The Modbus side of the simulated drive: one request frame in, the answer out.
-// Frames begin with the slave address and carry no checksum or TCP header
-// (the transport adds and removes those).
+// The Modbus side of a simulated device (the drive, the moulding machine): one
+// request frame in, the answer out. Frames begin with the slave address and
+// carry no checksum or TCP header (the transport adds and removes those).
 //
 // Functions: 3, 6, 16 over the register map; 0x41 identification (12-byte
 // answer); 0x42 data-model information (first word: image size in bytes,
 // second: register count); 0x43 data-model entry (RegProg and byte size of the
 // register at the index). Exceptions: 1 unknown function, 2 address outside the
 // map, 3 bad count or length (also a transfer above the model's MaxBufferSize - 5
-// data bytes), 4 EEPROM not kept. Frames for another slave address get no answer.
+// data bytes), 4 a write the device refuses (the drive: EEPROM not kept).
+// Frames for another slave address get no answer.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SimDrive.h"
+#include "SimDevice.h"
 
 namespace kdsim {
 
@@ -36,7 +37,7 @@ struct SimIdentity {
 
 class SimSlave {
  public:
-  SimSlave(SimDrive& drive, std::uint8_t address, SimIdentity identity, bool silent);
+  SimSlave(SimDevice& drive, std::uint8_t address, SimIdentity identity, bool silent);
 
   // The answer to a request frame, or nothing (other slave, silent, empty frame).
   // now: the time in seconds on the drive's clock.
@@ -54,7 +55,7 @@ class SimSlave {
   std::vector<std::uint8_t> Exception(std::uint8_t function, std::uint8_t code) const;
   int DataLimit() const;
 
-  SimDrive& drive_;
+  SimDevice& drive_;
   std::uint8_t address_;
   SimIdentity identity_;
   bool silent_;

@@ -1,6 +1,4 @@
 // kd730-sim: a simulated KD730 (or KD610) drive on a serial line or a TCP port.
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,13 +41,7 @@ int main(int argc, char** argv) {
   }
 
   // SIGTERM and SIGINT end the service through a descriptor, not a handler.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  const int stopFd = kdsim::StopSignalFd();
   if (stopFd < 0) {
     std::cerr << "kd730-sim: signalfd failed\n";
     return 1;

@@ -1,6 +1,7 @@
 // Request frames in, answer frames out.
 #include <gtest/gtest.h>
 
+#include "SimDrive.h"
 #include "SimRegisterMap.h"
 #include "SimSlave.h"
 

@@ -1,0 +1,381 @@
+#include "Tlaqzprogtransacls.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "Exception.h"
+#include "Formats.h"
+#include "Tlambdevice.h"
+#include "Tlathreadbuffercls.h"
+
+namespace {
+
+constexpr char kNewSel[] = "NewSelProgEE";
+constexpr char kActSel[] = "ActSelProgEE";
+// The header registers, in the order their bytes follow one another.
+constexpr const char* kHeaderRegisters[] = {"EE_NomeProgramma", "EE_NomeCliente", "EE_Materiale",
+                                            "EE_DataVariazione"};
+
+int SlotsOf(const TlaMBDevice* device) {
+  const TlaRegDefsList* model = device ? device->RegDefs() : nullptr;
+  return QZProgCount(model, "ProgCountEE") + QZProgCount(model, "ProgCountBOX");
+}
+
+// Clears `flag` when the scope ends, also when the body raises.
+struct FlagScope {
+  std::atomic<bool>& flag;
+  explicit FlagScope(std::atomic<bool>& f) : flag(f) { flag = true; }
+  ~FlagScope() { flag = false; }
+};
+
+}  // namespace
+
+int QZProgCount(const TlaRegDefsList* model, const char* key) {
+  if (!model) return 0;
+  std::int32_t count = 0;
+  if (!kd::TryParseInteger(model->AddOnInfo.Values(key), count) || count < 0) return 0;
+  return count;
+}
+
+// ---------------------------------------------------------------------------
+// TlaQZTransfer
+
+std::int32_t TlaQZTransfer::ReadSegment(TModbusSrv& server, std::uint16_t first,
+                                        std::uint16_t count, TlaThreadBuffer& segment, Way way,
+                                        bool& differs) {
+  BuildReadHoldRegisters(first, count);
+  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  const auto size = static_cast<std::size_t>(segment.Size());
+  if (Response.size() != size + 3 || Response[2] != size) return kMBAnswerSize;
+  const std::uint8_t* data = Response.data() + 3;
+  if (way != Way::Take) {
+    TlaThreadBuffer::ReadAccess image(segment);
+    if (std::memcmp(image.Data(), data, size) != 0) differs = true;
+  }
+  if (way != Way::Compare) {
+    TlaThreadBuffer::WriteAccess image(segment);
+    std::memcpy(image.Data(), data, size);
+  }
+  return kMBSuccess;
+}
+
+std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& device,
+                                             const std::string& category, Way way, bool& differs,
+                                             const std::atomic<bool>* abort) {
+  const TlaRegDefsList* model = device.RegDefs();
+  if (!model) return kMBNoData;
+  const auto blocks = model->GetCategoryBlocks(category);
+  const int total = blocks ? blocks->GetTotalCount() : 0;
+  const int limit = model->MaxBufferSize - 5;
+  int done = 0;
+  for (TlaRegBlock* b = blocks.get(); b;) {
+    if (abort && abort->load()) return kMBSuccess;
+    if (!b->Valid) return kMBNoData;
+    // Cut already at the limit; the halves are looked at again.
+    if (model->CalcDataBufferSize(b->First, b->Count) >= limit) {
+      if (!b->Split(2)) return kMBSpecialFailed;
+      continue;
+    }
+    const auto segment = device.BufferSegment(b->First, b->Count);
+    if (!segment) return kMBNoData;
+    std::int32_t r;
+    if (way == Way::Send) {
+      {
+        TlaThreadBuffer::ReadAccess image(*segment);
+        BuildWriteMultRegisters(b->First, b->Count, image.Data(), segment->Size());
+      }
+      r = TxRx(server);  // the answer is not examined
+    } else {
+      r = ReadSegment(server, b->First, b->Count, *segment, way, differs);
+    }
+    if (r != kMBSuccess) return r;
+    done += b->Count;
+    PostProgress(done, total);
+    b = b->Next.get();
+  }
+  return kMBSuccess;
+}
+
+// ---------------------------------------------------------------------------
+// TlaQZActProgRAM
+
+TlaQZActProgRAM::TlaQZActProgRAM(TlaMBDevice* owner) : TlaQZTransfer(owner) {
+  DisableOnSuccess = true;
+  DisableOnError = true;
+  UpdateName();
+}
+
+TlaQZActProgRAM::~TlaQZActProgRAM() {
+  LeaveOwner();
+}
+
+void TlaQZActProgRAM::StartRequest(std::int8_t mode) {
+  mode_ = mode;
+  SetActive(true);
+}
+
+std::int32_t TlaQZActProgRAM::Execute(TModbusSrv& server) {
+  const std::int8_t mode = mode_.exchange(0);
+  TlaMBDevice* device = GetOwnerDevice();
+  if (!device) return kMBSpecialFailed;
+  lastMode_ = 0;
+  if (mode <= 0) return kMBSuccess;
+  bool differs = false;
+  std::int32_t r = kMBNoData;
+  if (TlaRegister* number = device->GetRegister(std::string("ActNumProg"))) {
+    const std::uint16_t address = number->Definition->RegAddr;
+    if (const auto segment = device->BufferSegment(address, 1))
+      r = ReadSegment(server, address, 1, *segment, Way::Take, differs);
+  }
+  if (r == kMBSuccess && mode == 2)
+    r = TransferCategory(server, *device, "ActProgHeader", Way::Take, differs);
+  if (r == kMBSuccess && mode == 3)
+    r = TransferCategory(server, *device, "ActProgram", Way::Take, differs);
+  if (r == kMBSuccess) lastMode_ = mode;
+  return r;
+}
+
+void TlaQZActProgRAM::Notify() {
+  if (OnDone) OnDone(this, GetLastResult());
+}
+
+void TlaQZActProgRAM::Progress(int position, int total) {
+  if (OnProgress) OnProgress(this, position, total);
+}
+
+void TlaQZActProgRAM::Cancel() {
+  if (OnCancel) OnCancel(this, 0);
+}
+
+void TlaQZActProgRAM::OwnerChanged() {
+  lastMode_ = 0;
+}
+
+void TlaQZActProgRAM::UpdateName() {
+  Name = kd::Sprintf("ActProgRAM[%d]", SlaveAddress.load());
+}
+
+// ---------------------------------------------------------------------------
+// TlaQZProgEEProm
+
+TlaQZProgEEProm::TlaQZProgEEProm(TlaMBDevice* owner) : TlaQZTransfer(owner) {
+  DisableOnSuccess = true;
+  DisableOnError = true;
+  if (const TlaRegDefsList* model = owner ? owner->RegDefs() : nullptr) {
+    const TlaRegDefinition* newSel = model->Find(std::string(kNewSel));
+    const TlaRegDefinition* actSel = model->Find(std::string(kActSel));
+    if (newSel && actSel) {
+      hasSelect_ = true;
+      newSelAddress_ = newSel->RegAddr;
+      actSelAddress_ = actSel->RegAddr;
+    }
+  }
+  UpdateName();
+}
+
+TlaQZProgEEProm::~TlaQZProgEEProm() {
+  LeaveOwner();
+}
+
+std::int32_t TlaQZProgEEProm::Execute(TModbusSrv& server) {
+  if (!GetOwnerDevice() || running_.load()) return kMBSpecialFailed;
+  FlagScope running(running_);
+  Abort = false;
+  const std::int32_t r = DoExecute(server);
+  lastOk_ = r == kMBSuccess && !Abort.load();
+  return r;
+}
+
+std::int32_t TlaQZProgEEProm::SelectProg(TModbusSrv& server, int slot) {
+  if (slot < 0 || slot >= SlotsOf(GetOwnerDevice())) return kMBSpecialFailed;
+  if (!hasSelect_) return kMBNoData;
+  const auto value = static_cast<std::uint16_t>(slot + 1);
+  const std::uint8_t word[2] = {static_cast<std::uint8_t>(value >> 8),
+                                static_cast<std::uint8_t>(value & 0xFF)};
+  BuildWriteSingleRegister(newSelAddress_, word, 2);
+  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  // The machine confirms once the slot is in place; a machine that keeps
+  // answering without confirming ends the handshake after the time-out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(SelectTimeoutMs.load());
+  for (;;) {
+    if (Abort.load()) return kMBSpecialFailed;
+    BuildReadHoldRegisters(actSelAddress_, 1);
+    if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+    if (Response.size() != 5 || Response[2] != 2) return kMBAnswerSize;
+    if ((Response[3] << 8 | Response[4]) == value) return kMBSuccess;
+    if (std::chrono::steady_clock::now() >= deadline) return kMBSpecialFailed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSelectPollMs));
+  }
+}
+
+void TlaQZProgEEProm::Notify() {
+  RaiseDoneOrError(OnDone, OnError);
+}
+
+void TlaQZProgEEProm::Progress(int position, int total) {
+  if (OnProgress) OnProgress(this, position, total);
+}
+
+void TlaQZProgEEProm::Cancel() {
+  if (OnCancel) OnCancel(this, 0);
+}
+
+void TlaQZProgEEProm::OwnerChanged() {
+  lastOk_ = false;
+}
+
+void TlaQZProgEEProm::UpdateName() {
+  Name = kd::Sprintf("SelProgEE[%d]", SlaveAddress.load());
+}
+
+void TlaQZProgEEProm::Reset() {
+  lastOk_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// TlaQZProgHeaders
+
+TlaQZProgHeaders::TlaQZProgHeaders(TlaMBDevice* owner)
+    : TlaQZProgEEProm(owner),
+      slotCount_(static_cast<std::uint16_t>(std::min(SlotsOf(owner), 0xFFFF))) {
+  if (owner && owner->RegDefs()) blocks_ = owner->RegDefs()->GetCategoryBlocks("EEProgHeader");
+  headers_.resize(slotCount_);
+  lastProg_ = static_cast<std::uint16_t>(slotCount_ - 1);
+  Reset();
+  UpdateName();
+}
+
+TlaQZProgHeaders::~TlaQZProgHeaders() {
+  LeaveOwner();
+}
+
+void TlaQZProgHeaders::UpdateName() {
+  Name = kd::Sprintf("ProgHeaderEE[%d]", SlaveAddress.load());
+}
+
+void TlaQZProgHeaders::Reset() {
+  TlaQZProgEEProm::Reset();
+  index_ = 0;
+  std::lock_guard lock(headersLock_);
+  for (str_ProgHeader& h : headers_) h = {"?????", "-----", "-----", "-----"};
+}
+
+void TlaQZProgHeaders::SetFirstProg(int n) {
+  if (GetRunning() || n < 0 || n == firstProg_.load() || n >= slotCount_) return;
+  firstProg_ = static_cast<std::uint16_t>(n);
+  Reset();
+}
+
+void TlaQZProgHeaders::SetLastProg(int n) {
+  if (GetRunning() || n < 0 || n == lastProg_.load() || n >= slotCount_) return;
+  lastProg_ = static_cast<std::uint16_t>(n);
+  Reset();
+}
+
+str_ProgHeader TlaQZProgHeaders::GetHeader(int slot) const {
+  std::lock_guard lock(headersLock_);
+  if (slot < 0 || slot >= static_cast<int>(headers_.size())) return {};
+  return headers_[static_cast<std::size_t>(slot)];
+}
+
+std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
+  const TlaRegDefsList* model = GetOwnerDevice()->RegDefs();
+  const int first = firstProg_.load();
+  const int last = lastProg_.load();
+  index_ = 0;
+  std::int32_t r = kMBSuccess;
+  while (index_.load() <= last - first && r == kMBSuccess && !Abort.load()) {
+    const int slot = first + index_.load();
+    r = SelectProg(server, slot);
+    if (r != kMBSuccess) break;
+    const TlaRegBlock* block = blocks_.get();
+    const int size =
+        model && block && block->Valid ? model->CalcDataBufferSize(block->First, block->Count) : -1;
+    if (size < 0) {
+      r = kMBNoData;
+    } else {
+      BuildReadHoldRegisters(block->First, block->Count);
+      r = TxRx(server);
+      if (r == kMBSuccess &&
+          (Response.size() != static_cast<std::size_t>(size) + 3 || Response[2] != size))
+        r = kMBAnswerSize;
+    }
+    if (r == kMBSuccess) {
+      // The header registers one after the other, each by its own codec.
+      str_ProgHeader header = GetHeader(slot);
+      std::string* texts[] = {&header.Name, &header.Client, &header.Material, &header.Date};
+      int offset = 0;
+      for (int k = 0; k < 4; ++k) {
+        const TlaRegDefinition* d = model->Find(std::string(kHeaderRegisters[k]));
+        if (!d) continue;
+        if (offset + d->GetByteSize() > size) break;
+        try {
+          *texts[k] = d->GetValueText(Response.data() + 3 + offset, 0);
+        } catch (const kd::Exception&) {
+          // A register the codec cannot show keeps its placeholder.
+        }
+        offset += d->GetByteSize();
+      }
+      std::lock_guard lock(headersLock_);
+      if (slot < static_cast<int>(headers_.size()))
+        headers_[static_cast<std::size_t>(slot)] = header;
+    }
+    PostProgress(index_.load() + 1, last - first + 1);
+    index_ = static_cast<std::uint16_t>(index_.load() + 1);
+  }
+  lastProg_ = static_cast<std::uint16_t>(first + index_.load() - 1);
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// TlaQZProgMove
+
+TlaQZProgMove::TlaQZProgMove(TlaMBDevice* owner) : TlaQZProgEEProm(owner) {
+  UpdateName();
+}
+
+TlaQZProgMove::~TlaQZProgMove() {
+  LeaveOwner();
+}
+
+void TlaQZProgMove::UpdateName() {
+  Name = kd::Sprintf("ProgMove[%d]", SlaveAddress.load());
+}
+
+void TlaQZProgMove::SetProgNum(int n) {
+  if (!GetRunning()) progNum_ = static_cast<std::uint16_t>(n);
+}
+
+void TlaQZProgMove::StartMove(int mode) {
+  if (GetRunning()) return;
+  moveMode_ = static_cast<std::uint8_t>(mode);
+  SetActive(true);
+}
+
+std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
+  differs_ = false;
+  std::int32_t r = SelectProg(server, progNum_.load());
+  if (r != kMBSuccess) return r;
+  Way way;
+  switch (moveMode_.load()) {
+    case 0:
+      return kMBSuccess;
+    case FromMachine:
+      way = Way::TakeCompare;
+      break;
+    case ToMachine:
+      way = Way::Send;
+      break;
+    case CompareMode:
+      way = Way::Compare;
+      break;
+    default:
+      return kMBSpecialFailed;
+  }
+  bool differs = false;
+  r = TransferCategory(server, *GetOwnerDevice(), "EEProgram", way, differs, &Abort);
+  if (differs) differs_ = true;
+  return r;
+}

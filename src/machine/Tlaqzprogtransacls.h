@@ -1,0 +1,208 @@
+#pragma once
+// The program transfers between a moulding machine and the register image of
+// its device (the owner device of each transaction):
+// - TlaQZActProgRAM reads the program the machine is running: its number
+//   (mode 1), also its header ("ActProgHeader", mode 2), or the whole program
+//   ("ActProgram", mode 3);
+// - TlaQZProgEEProm is the base of the two that work on stored program slots
+//   (EEPROM slots first, then the memory box): it selects a slot with a
+//   handshake: "NewSelProgEE" := slot + 1, then "ActSelProgEE" is read until
+//   the machine confirms the same value, or until SelectTimeoutMs has passed;
+// - TlaQZProgHeaders reads the header texts of a range of slots;
+// - TlaQZProgMove copies one slot from the machine into the image (mode 1),
+//   from the image to the machine (mode 2), or compares the two (mode 3).
+//
+// A category moves block by block; a block of MaxBufferSize - 5 bytes or more
+// is cut in two first. Progress (registers done, registers of the category)
+// is posted after each block, (slot done, slots asked) after each header.
+//
+// All are one-shot transactions owned by the device. Execute runs on the
+// worker inside the device's pass; the image is touched only under its lock,
+// one segment at a time; the setters are ignored while a transfer runs.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Tlambtransactioncls.h"
+#include "Tlaregdefslistcmp.h"
+
+class TlaMBDevice;
+class TlaThreadBuffer;
+
+// The program slots of a data model: the integer "ProgCountEE" or
+// "ProgCountBOX" of its add-on information; 0 when missing, not a number or
+// negative, or without a model.
+int QZProgCount(const TlaRegDefsList* model, const char* key);
+
+// What the transfers share: single exchanges into or out of segments of the
+// owner's image, and the category rule.
+class TlaQZTransfer : public TlaMBTransaction {
+ public:
+  using TlaMBTransaction::TlaMBTransaction;
+
+ protected:
+  enum class Way {
+    Take,         // read into the image
+    TakeCompare,  // read, compare with the image, then take
+    Compare,      // read and compare only
+    Send,         // write the image's registers (function 16)
+  };
+  // One function-3 read of the segment's registers (first, count); the
+  // answer must carry exactly the segment's bytes (-2). Take and compare as
+  // the way says; differs is set when the bytes differ.
+  std::int32_t ReadSegment(TModbusSrv& server, std::uint16_t first, std::uint16_t count,
+                           TlaThreadBuffer& segment, Way way, bool& differs);
+  // Every block of the device's category in chain order; stops at the first
+  // failure, or (0) when *abort is set.
+  std::int32_t TransferCategory(TModbusSrv& server, TlaMBDevice& device,
+                                const std::string& category, Way way, bool& differs,
+                                const std::atomic<bool>* abort = nullptr);
+};
+
+class TlaQZActProgRAM : public TlaQZTransfer {
+ public:
+  explicit TlaQZActProgRAM(TlaMBDevice* owner);
+  ~TlaQZActProgRAM() override;
+
+  // Mode 1 the program number, 2 also the header, 3 the whole program; activates.
+  void StartRequest(std::int8_t mode);
+  // Without an owner device -8. "ActNumProg", then the mode's category, into
+  // the image; LastMode := Mode on success, else 0; Mode := 0.
+  std::int32_t Execute(TModbusSrv& server) override;
+  void Notify() override;                           // OnDone(LastResult), success or failure
+  void Progress(int position, int total) override;  // OnProgress
+  void Cancel() override;                           // OnCancel(0)
+  void OwnerChanged() override;                     // LastMode := 0
+  void UpdateName() override;                       // "ActProgRAM[slave]"
+
+  std::int8_t GetMode() const { return mode_.load(); }
+  std::int8_t GetLastMode() const { return lastMode_.load(); }
+
+  TlaTransaEvent OnDone;
+  TlaTransaProgressEvent OnProgress;
+  TlaTransaEvent OnError;  // kept, not called: OnDone gets failures too
+  TlaTransaEvent OnCancel;
+
+ private:
+  std::atomic<std::int8_t> mode_{0};
+  std::atomic<std::int8_t> lastMode_{0};
+};
+
+class TlaQZProgEEProm : public TlaQZTransfer {
+ public:
+  // The addresses of "NewSelProgEE" and "ActSelProgEE" are taken from the
+  // owner's data model now; without them SelectProg gives -3.
+  explicit TlaQZProgEEProm(TlaMBDevice* owner);
+  ~TlaQZProgEEProm() override;
+
+  // Without an owner device or while running: -8. Else Running for the
+  // time of DoExecute; LastOk := its result is 0 and no Abort came.
+  std::int32_t Execute(TModbusSrv& server) final;
+  void Notify() override;                           // OnError(LastResult) or OnDone(0)
+  void Progress(int position, int total) override;  // OnProgress
+  void Cancel() override;                           // OnCancel(0)
+  void OwnerChanged() override;                     // LastOk := false
+  void UpdateName() override;                       // "SelProgEE[slave]"
+
+  virtual std::int32_t DoExecute(TModbusSrv& server) = 0;  // the transfer body (worker)
+  virtual void Reset();                                    // LastOk := false
+
+  // Worker: selects a slot on the machine. -8 for a slot past the slots of
+  // the data model (nothing sent), when Abort is set, or when the machine
+  // has not confirmed within SelectTimeoutMs; else 0 or the first failure.
+  std::int32_t SelectProg(TModbusSrv& server, int slot);
+
+  bool GetRunning() const { return running_.load(); }
+  bool GetLastOk() const { return lastOk_.load(); }
+  std::uint16_t GetNewSelAddress() const { return newSelAddress_; }
+  std::uint16_t GetActSelAddress() const { return actSelAddress_; }
+
+  std::atomic<bool> Abort{false};  // ends a running transfer between exchanges
+  // How long the machine may take to confirm a selection, and the pause
+  // between two looks at its answer.
+  std::atomic<int> SelectTimeoutMs{10000};
+  static constexpr int kSelectPollMs = 10;
+
+  TlaTransaEvent OnDone;
+  TlaTransaProgressEvent OnProgress;
+  TlaTransaEvent OnError;
+  TlaTransaEvent OnCancel;
+
+ protected:
+  void SetLastOk(bool ok) { lastOk_ = ok; }
+
+ private:
+  std::atomic<bool> running_{false};
+  std::atomic<bool> lastOk_{false};
+  bool hasSelect_ = false;
+  std::uint16_t newSelAddress_ = 0;
+  std::uint16_t actSelAddress_ = 0;
+};
+
+struct str_ProgHeader {
+  std::string Name;
+  std::string Client;
+  std::string Material;
+  std::string Date;
+  bool operator==(const str_ProgHeader&) const = default;
+};
+
+class TlaQZProgHeaders : public TlaQZProgEEProm {
+ public:
+  // SlotCount from the owner's data model; FirstProg 0, LastProg SlotCount - 1.
+  explicit TlaQZProgHeaders(TlaMBDevice* owner);
+  ~TlaQZProgHeaders() override;
+
+  // Selects each slot from FirstProg to LastProg and reads its header (the
+  // first block of "EEProgHeader"); stops at the first failure. LastProg
+  // becomes the last slot whose selection succeeded.
+  std::int32_t DoExecute(TModbusSrv& server) override;
+  // LastOk false, Index 0, every header "?????", "-----", "-----", "-----".
+  void Reset() override;
+  void UpdateName() override;  // "ProgHeaderEE[slave]"
+
+  // Each only while not running, for a new value below SlotCount; then Reset.
+  void SetFirstProg(int n);
+  void SetLastProg(int n);
+  std::uint16_t GetFirstProg() const { return firstProg_.load(); }
+  std::uint16_t GetLastProg() const { return lastProg_.load(); }
+  std::uint16_t GetIndex() const { return index_.load(); }
+  std::uint16_t GetSlotCount() const { return slotCount_; }
+  // A copy of a slot's header; an empty record outside the slots.
+  str_ProgHeader GetHeader(int slot) const;
+
+ private:
+  std::atomic<std::uint16_t> firstProg_{0};
+  std::atomic<std::uint16_t> index_{0};
+  std::atomic<std::uint16_t> lastProg_{0};
+  std::uint16_t slotCount_ = 0;
+  std::unique_ptr<TlaRegBlock> blocks_;  // "EEProgHeader"
+  mutable std::mutex headersLock_;       // the worker fills them, the main thread reads them
+  std::vector<str_ProgHeader> headers_;
+};
+
+class TlaQZProgMove : public TlaQZProgEEProm {
+ public:
+  enum MoveModes : std::uint8_t { FromMachine = 1, ToMachine = 2, CompareMode = 3 };
+  explicit TlaQZProgMove(TlaMBDevice* owner);
+  ~TlaQZProgMove() override;
+
+  // Clears Differs, selects ProgNum, then moves "EEProgram" as MoveMode says
+  // (nothing for mode 0, -8 for an unknown mode).
+  std::int32_t DoExecute(TModbusSrv& server) override;
+  void UpdateName() override;  // "ProgMove[slave]"
+
+  void SetProgNum(int n);    // ignored while running
+  void StartMove(int mode);  // ignored while running; else MoveMode := mode, activates
+  std::uint16_t GetProgNum() const { return progNum_.load(); }
+  std::uint8_t GetMoveMode() const { return moveMode_.load(); }
+  bool GetDiffers() const { return differs_.load(); }
+
+ private:
+  std::atomic<std::uint16_t> progNum_{0};
+  std::atomic<std::uint8_t> moveMode_{0};
+  std::atomic<bool> differs_{false};
+};

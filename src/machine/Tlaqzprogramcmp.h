@@ -21,17 +21,20 @@
 
 class TlaDMCollection;
 
-// Results of SaveToFile and LoadFromFile.
+// Results of SaveToFile and LoadFromFile: 0 done; 1 save: no image, no
+// registers or no DMColl, load: the file's version refused; 2 load: the totals
+// differ from the model's blocks or the file holds less data than they say;
+// 3 a block's segment lies outside the image; 4 an invalid block in the
+// "EEProgram" chain; 5 the file could not be read or written; 6 load: no such
+// file; 7 load: not a program file.
 inline constexpr std::uint8_t qzFileDone = 0;
-inline constexpr std::uint8_t qzFileNoImage =
-    1;  // save: no image or no DMColl; load: version refused
-inline constexpr std::uint8_t qzFileTotals =
-    2;  // load: totals differ from the model, or data missing
-inline constexpr std::uint8_t qzFileSegment = 3;     // a block's segment lies outside the image
-inline constexpr std::uint8_t qzFileBadBlock = 4;    // an invalid block in the "EEProgram" chain
-inline constexpr std::uint8_t qzFileIo = 5;          // the file could not be read or written
-inline constexpr std::uint8_t qzFileMissing = 6;     // load: no such file
-inline constexpr std::uint8_t qzFileNotProgram = 7;  // load: not a program file
+inline constexpr std::uint8_t qzFileNoImage = 1;
+inline constexpr std::uint8_t qzFileTotals = 2;
+inline constexpr std::uint8_t qzFileSegment = 3;
+inline constexpr std::uint8_t qzFileBadBlock = 4;
+inline constexpr std::uint8_t qzFileIo = 5;
+inline constexpr std::uint8_t qzFileMissing = 6;
+inline constexpr std::uint8_t qzFileNotProgram = 7;
 
 class TlaQZProgram : public TlaRegDataBuffer {
  public:

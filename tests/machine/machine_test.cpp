@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "Tladmcollectioncmp.h"
 #include "Tlambthreadthr.h"
+#include "Tlaqzcollectioncmp.h"
 #include "Tlaqzmachinecmp.h"
 
 using namespace qztest;
@@ -153,6 +154,27 @@ TEST_F(QZMachineTest, TransfersBeforeOnline) {
   EXPECT_EQ(ram->GetMode(), 1);
   EXPECT_TRUE(ram->GetActive());
   EXPECT_EQ(machine_.GetTransaCount(), 3);
+}
+
+// The machine collection loads its set as the general one does; its devices
+// are machines, their node state following their settings.
+TEST(QZCollection, LoadsMachines) {
+  kd::ScopedQueueLoop loop;
+  kdtest::TempDir dir;
+  const std::string ini = dir.Write("machines.ini",
+                                    "[Pressa1]\nConnectionName=TCP\nModBusAddress=1\n"
+                                    "[Pressa2]\nConnectionName=TCP\nModBusAddress=2\nEnable=0\n");
+  TlaQZCollection set;
+  EXPECT_EQ(set.ClassName(), "TlaQZCollection");
+  set.CreateSetFromIniFile(ini);
+  ASSERT_EQ(set.GetCountDevice(), 2);
+  auto* first = dynamic_cast<TlaQZMachine*>(set.FindByName("Pressa1"));
+  auto* second = dynamic_cast<TlaQZMachine*>(set.FindByName("Pressa2"));
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->GetNodeState(), 172);   // enabled, no connection
+  EXPECT_EQ(second->GetNodeState(), 162);  // disabled
+  EXPECT_TRUE(set.DeleteDevice("Pressa1"));
+  EXPECT_EQ(set.GetCountDevice(), 1);
 }
 
 }  // namespace

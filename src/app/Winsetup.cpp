@@ -618,6 +618,9 @@ void TKD730Setup::sbtnSaveModBusSlaveClick() {
 void TKD730Setup::AssertInhibit() {
   TlaDeviceKD730* d = Device();
   if (!d || !d->VirtualInput || !d->CfgFlags) return;
+  // The word is rebuilt from the image, so it must hold the drive's inputs:
+  // never write back a word that was not read from this drive.
+  if (!d->GetCommandsRead() && !d->ReadReg(d->VirtualInput, true)) return;
   int inputs = d->VirtualInput->GetValueInteger(0);
   // Inhibit is active low when the input logic is inverted.
   if (CfgBit(2))

@@ -1,63 +1,44 @@
 #include "CTCPIPServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "MbCodes.h"
+#include "Registry.h"
 
 namespace kd::mb {
+namespace {
 
-CTCPIPServer::CTCPIPServer(MbConnection& connection) : connection_(connection) {}
+// epoll tags; clients are numbered from kFirstClient on and never reused.
+constexpr std::uint64_t kWakeTag = 0;
+constexpr std::uint64_t kListenerTag = 1;
+constexpr std::uint64_t kFirstClient = 2;
 
-CTCPIPServer::~CTCPIPServer() { StopServer(); }
+// How long accepting pauses when no descriptor is left even to refuse with.
+constexpr Millis kAcceptPause(200);
 
-void CTCPIPServer::SetLocalAddress(const std::string& address) {
-  std::lock_guard lock(lock_);
-  address_ = address;
-}
-
-void CTCPIPServer::SetPort(int port) {
-  std::lock_guard lock(lock_);
-  port_ = port;
-}
-
-bool CTCPIPServer::StartServer() {
-  std::lock_guard lock(lock_);
-  if (link_) return true;
-  if (port_ <= 0) return false;
-  link_ = ListenTcpSlave(address_, port_);
-  if (!link_) return false;
-  worker_ = std::thread([this] { Serve(); });
-  return true;
-}
-
-bool CTCPIPServer::StopServer() {
-  std::lock_guard lock(lock_);
-  if (!link_) return true;
-  link_->Interrupt();
-  worker_.join();
-  link_.reset();
-  return true;
-}
-
-void CTCPIPServer::Serve() {
-  TcpSlaveLink& link = *link_;
-  Bytes answer;
-  while (auto request = link.Receive(Millis(-1))) {
-    const std::int32_t r = connection_.TxRxMessage(request->frame, answer);
-    if (r == kOk) {
-      link.Answer(*request, answer);
-    } else if (IsExceptionResult(r)) {
-      link.Answer(*request, ExceptionFrame(request->frame, static_cast<std::uint8_t>(r & 0xFF)));
-    } else {
-      const bool lineDown = r == kPortNotInitialised || r == kPortWrite;
-      link.Answer(*request, ExceptionFrame(request->frame, lineDown ? kExGatewayPath : kExGatewayTarget));
-    }
-  }
-}
-
-std::string CTCPIPServer::GetLocalHostIP() {
+// The first IPv4 address of this host that is not a loopback one, else 127.0.0.1.
+std::string HostAddress() {
   std::string result = "127.0.0.1";
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return result;
@@ -73,6 +54,491 @@ std::string CTCPIPServer::GetLocalHostIP() {
   }
   ::freeifaddrs(list);
   return result;
+}
+
+}  // namespace
+
+GatewayLimits ReadGatewayLimits() {
+  GatewayLimits limits;
+  try {
+    Registry reg(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKeyReadOnly(kGatewaySettingsKey)) return limits;
+    auto read = [&](const char* name, int fallback) {
+      try {
+        return reg.ValueExists(name) ? reg.ReadInteger(name) : fallback;
+      } catch (const std::exception&) {
+        return fallback;  // of another type
+      }
+    };
+    const int clients = read("MaxClients", limits.maxClients);
+    if (clients >= 1) limits.maxClients = clients;
+    const int idle = read("IdleTimeout", static_cast<int>(limits.idleTimeout.count()));
+    if (idle >= 0) limits.idleTimeout = std::chrono::seconds(idle);
+  } catch (const std::exception&) {
+    // A damaged registry: the defaults.
+  }
+  return limits;
+}
+
+// The two threads of a listening gateway; destroying it stops them.
+class CTCPIPServer::Engine {
+ public:
+  Engine(MbConnection& connection, UniqueFd listener, GatewayLimits limits, std::string name);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  bool Started() const { return started_; }
+  // The address the listener is bound to (0.0.0.0 for every interface).
+  std::string BoundAddress() const;
+
+ private:
+  struct Job {
+    std::uint64_t client = 0;
+    std::uint16_t transaction = 0;
+    Bytes frame;
+  };
+  struct Done {
+    std::uint64_t client = 0;
+    std::uint16_t transaction = 0;
+    bool answered = false;  // false for a broadcast
+    Bytes answer;
+  };
+  struct Client {
+    UniqueFd fd;
+    Bytes in;                  // bytes of a request still arriving
+    Bytes out;                 // answers from outStart on are not sent yet
+    std::size_t outStart = 0;
+    std::deque<Job> waiting;   // requests not yet handed to the line
+    bool atLine = false;       // one of its requests is with the line
+    Clock::time_point heard;   // last request, or last answer handed over
+    std::uint32_t interest = 0;
+  };
+
+  // The clients' thread.
+  void Serve();
+  void AcceptAll();
+  // One connection taken off the queue and closed again (no descriptor left).
+  bool RefuseWithSpare();
+  void PauseAccepting(Clock::time_point now);
+  bool Receive(std::uint64_t id, Client& c);
+  bool Flush(Client& c);
+  void Submit(Client& c);
+  void UpdateInterest(std::uint64_t id, Client& c);
+  void TakeAnswers();
+  void Drop(std::uint64_t id);
+  void Sweep(Clock::time_point now);
+  int WaitMillis(Clock::time_point now) const;
+  // One line on standard error per episode of refusals.
+  void Tell(bool& told, const char* what);
+
+  // The line's thread.
+  void RunLine();
+
+  MbConnection& connection_;
+  GatewayLimits limits_;
+  std::string name_;  // address:port, for messages
+  UniqueFd listener_;
+  UniqueFd epoll_;
+  UniqueFd wake_;   // eventfd: answers are ready, or stop
+  UniqueFd spare_;  // held back to refuse connections with when descriptors run out
+  bool started_ = false;
+  std::atomic<bool> stop_{false};
+
+  std::mutex jobsLock_;
+  std::condition_variable jobsReady_;
+  std::deque<Job> jobs_;  // at most one per client, in the order they came
+  std::mutex doneLock_;
+  std::vector<Done> done_;
+
+  // Clients' thread only.
+  std::unordered_map<std::uint64_t, Client> clients_;
+  std::uint64_t nextId_ = kFirstClient;
+  Clock::time_point nextSweep_ = Clock::time_point::max();
+  Clock::time_point acceptPausedUntil_ = Clock::time_point::min();
+  bool acceptPaused_ = false;
+  bool toldFull_ = false;
+  bool toldNoFds_ = false;
+
+  std::thread serveThread_;
+  std::thread lineThread_;
+};
+
+CTCPIPServer::Engine::Engine(MbConnection& connection, UniqueFd listener, GatewayLimits limits,
+                             std::string name)
+    : connection_(connection), limits_(limits), name_(std::move(name)), listener_(std::move(listener)),
+      epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+  if (!epoll_ || !wake_) return;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWakeTag;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &ev) != 0) return;
+  ev.data.u64 = kListenerTag;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, listener_.get(), &ev) != 0) return;
+  serveThread_ = std::thread([this] { Serve(); });
+  lineThread_ = std::thread([this] { RunLine(); });
+  started_ = true;
+}
+
+CTCPIPServer::Engine::~Engine() {
+  {
+    std::lock_guard lock(jobsLock_);
+    stop_ = true;
+  }
+  jobsReady_.notify_all();
+  const std::uint64_t one = 1;
+  if (wake_) (void)!::write(wake_.get(), &one, sizeof one);
+  if (serveThread_.joinable()) serveThread_.join();
+  if (lineThread_.joinable()) lineThread_.join();  // after the exchange on the line, if one runs
+}
+
+std::string CTCPIPServer::Engine::BoundAddress() const {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  char text[INET_ADDRSTRLEN] = {};
+  if (::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
+      !::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text))
+    return "127.0.0.1";
+  return text;
+}
+
+void CTCPIPServer::Engine::Tell(bool& told, const char* what) {
+  if (told) return;
+  told = true;
+  std::fprintf(stderr, "mbserver: gateway %s: %s\n", name_.c_str(), what);
+}
+
+// ---------------------------------------------------------------------------
+// The clients' thread
+
+void CTCPIPServer::Engine::Serve() {
+  std::array<epoll_event, 64> events{};
+  while (!stop_) {
+    const int n = ::epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()),
+                               WaitMillis(Clock::now()));
+    if (n < 0 && errno != EINTR) {
+      std::fprintf(stderr, "mbserver: gateway %s: %s\n", name_.c_str(), std::strerror(errno));
+      return;
+    }
+    for (int i = 0; i < n; ++i) {
+      const epoll_event& e = events[static_cast<std::size_t>(i)];
+      if (e.data.u64 == kWakeTag) {
+        std::uint64_t count = 0;
+        (void)!::read(wake_.get(), &count, sizeof count);
+        continue;
+      }
+      if (e.data.u64 == kListenerTag) {
+        AcceptAll();
+        continue;
+      }
+      auto it = clients_.find(e.data.u64);
+      if (it == clients_.end()) continue;  // dropped earlier in this round
+      Client& c = it->second;
+      if ((e.events & (EPOLLERR | EPOLLHUP)) || ((e.events & EPOLLOUT) && !Flush(c)) ||
+          ((e.events & EPOLLIN) && !Receive(it->first, c))) {
+        Drop(it->first);
+        continue;
+      }
+      UpdateInterest(it->first, c);
+    }
+    TakeAnswers();
+    const auto now = Clock::now();
+    if (now >= nextSweep_) Sweep(now);
+    if (acceptPaused_ && now >= acceptPausedUntil_) {
+      epoll_event ev{};
+      ev.events = EPOLLIN;
+      ev.data.u64 = kListenerTag;
+      ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, listener_.get(), &ev);
+      acceptPaused_ = false;
+    }
+  }
+}
+
+int CTCPIPServer::Engine::WaitMillis(Clock::time_point now) const {
+  Clock::time_point until = nextSweep_;
+  if (acceptPaused_) until = std::min(until, acceptPausedUntil_);
+  if (until == Clock::time_point::max()) return -1;
+  const auto left = std::chrono::ceil<Millis>(until - now).count();
+  return static_cast<int>(std::clamp<long>(left, 0, 60'000));
+}
+
+void CTCPIPServer::Engine::AcceptAll() {
+  // Bounded per round, so that a flood of connections never starves the clients.
+  for (int round = 0; round < 256; ++round) {
+    UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
+      switch (errno) {
+        case EAGAIN:
+#if EAGAIN != EWOULDBLOCK
+        case EWOULDBLOCK:
+#endif
+          return;
+        case EINTR:
+        case ECONNABORTED:
+        case EPROTO:
+          continue;
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM:
+          Tell(toldNoFds_, "no file descriptor left: new connections are refused");
+          if (RefuseWithSpare()) continue;
+          PauseAccepting(Clock::now());
+          return;
+        default:
+          PauseAccepting(Clock::now());
+          return;
+      }
+    }
+    toldNoFds_ = false;
+    if (clients_.size() >= static_cast<std::size_t>(limits_.maxClients)) {
+      Tell(toldFull_, "client limit reached: new connections are refused");
+      continue;  // closed at once
+    }
+    const int one = 1;
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const std::uint64_t id = nextId_++;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd.get(), &ev) != 0) continue;
+    Client& c = clients_[id];
+    c.fd = std::move(fd);
+    c.heard = Clock::now();
+    c.interest = EPOLLIN;
+    if (limits_.idleTimeout.count() > 0) nextSweep_ = std::min(nextSweep_, c.heard + limits_.idleTimeout);
+  }
+}
+
+bool CTCPIPServer::Engine::RefuseWithSpare() {
+  if (!spare_) return false;
+  spare_.reset();
+  const bool taken = UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC)).get() >= 0;
+  spare_ = UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return taken;
+}
+
+void CTCPIPServer::Engine::PauseAccepting(Clock::time_point now) {
+  epoll_event ev{};
+  ev.data.u64 = kListenerTag;
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, listener_.get(), &ev);
+  acceptPaused_ = true;
+  acceptPausedUntil_ = now + kAcceptPause;
+}
+
+bool CTCPIPServer::Engine::Receive(std::uint64_t id, Client& c) {
+  std::array<std::uint8_t, 4096> chunk{};
+  while (c.waiting.size() < limits_.maxWaiting) {
+    const ssize_t n = ::recv(c.fd.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
+    if (n == 0) return false;  // the client closed
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      return false;
+    }
+    c.in.insert(c.in.end(), chunk.begin(), chunk.begin() + n);
+    std::size_t used = 0;
+    for (;;) {
+      const ByteView rest = ByteView(c.in).subspan(used);
+      const int length = MbapMessageLength(rest);
+      if (length == kBadHeader) return false;  // the stream cannot be framed
+      if (length == kNeedMore || rest.size() < static_cast<std::size_t>(length)) break;
+      auto m = DecodeMbap(rest.first(static_cast<std::size_t>(length)));
+      used += static_cast<std::size_t>(length);
+      if (m && m->protocol == 0) c.waiting.push_back({id, m->transaction, std::move(m->frame)});
+    }
+    c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(used));
+    c.heard = Clock::now();
+    if (static_cast<std::size_t>(n) < chunk.size()) break;
+  }
+  Submit(c);
+  return true;
+}
+
+void CTCPIPServer::Engine::Submit(Client& c) {
+  if (c.atLine || c.waiting.empty()) return;
+  {
+    std::lock_guard lock(jobsLock_);
+    jobs_.push_back(std::move(c.waiting.front()));
+  }
+  c.waiting.pop_front();
+  c.atLine = true;
+  jobsReady_.notify_one();
+}
+
+bool CTCPIPServer::Engine::Flush(Client& c) {
+  while (c.outStart < c.out.size()) {
+    const ssize_t n = ::send(c.fd.get(), c.out.data() + c.outStart, c.out.size() - c.outStart,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c.outStart += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return false;
+  }
+  if (c.outStart == c.out.size()) {
+    c.out.clear();
+    c.outStart = 0;
+    return true;
+  }
+  // A client that does not read its answers is dropped past the bound.
+  if (c.out.size() - c.outStart > limits_.maxUnsent) return false;
+  if (c.outStart >= 4096) {
+    c.out.erase(c.out.begin(), c.out.begin() + static_cast<long>(c.outStart));
+    c.outStart = 0;
+  }
+  return true;
+}
+
+void CTCPIPServer::Engine::UpdateInterest(std::uint64_t id, Client& c) {
+  std::uint32_t wanted = 0;
+  if (c.waiting.size() < limits_.maxWaiting) wanted |= EPOLLIN;
+  if (c.outStart < c.out.size()) wanted |= EPOLLOUT;
+  if (wanted == c.interest) return;
+  epoll_event ev{};
+  ev.events = wanted;
+  ev.data.u64 = id;
+  if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, c.fd.get(), &ev) == 0) c.interest = wanted;
+}
+
+void CTCPIPServer::Engine::TakeAnswers() {
+  std::vector<Done> answers;
+  {
+    std::lock_guard lock(doneLock_);
+    answers.swap(done_);
+  }
+  for (Done& d : answers) {
+    auto it = clients_.find(d.client);
+    if (it == clients_.end()) continue;  // gone meanwhile
+    Client& c = it->second;
+    c.atLine = false;
+    c.heard = Clock::now();
+    if (d.answered) {
+      const Bytes message = EncodeMbap(d.transaction, d.answer);
+      c.out.insert(c.out.end(), message.begin(), message.end());
+      if (!Flush(c)) {
+        Drop(d.client);
+        continue;
+      }
+    }
+    Submit(c);
+    UpdateInterest(d.client, c);
+  }
+}
+
+void CTCPIPServer::Engine::Drop(std::uint64_t id) {
+  auto it = clients_.find(id);
+  if (it == clients_.end()) return;
+  if (it->second.atLine) {  // not yet taken by the line: no need to make that exchange
+    std::lock_guard lock(jobsLock_);
+    auto job = std::find_if(jobs_.begin(), jobs_.end(), [id](const Job& j) { return j.client == id; });
+    if (job != jobs_.end()) jobs_.erase(job);
+  }
+  clients_.erase(it);  // closing the descriptor takes it out of the epoll set
+  if (clients_.size() < static_cast<std::size_t>(limits_.maxClients)) toldFull_ = false;
+}
+
+void CTCPIPServer::Engine::Sweep(Clock::time_point now) {
+  nextSweep_ = Clock::time_point::max();
+  if (limits_.idleTimeout.count() <= 0) return;
+  std::vector<std::uint64_t> idle;
+  for (auto& [id, c] : clients_) {
+    const bool busy = c.atLine || !c.waiting.empty();
+    const auto expires = busy ? now + limits_.idleTimeout : c.heard + limits_.idleTimeout;
+    if (expires <= now)
+      idle.push_back(id);
+    else
+      nextSweep_ = std::min(nextSweep_, expires);
+  }
+  for (std::uint64_t id : idle) Drop(id);
+}
+
+// ---------------------------------------------------------------------------
+// The line's thread
+
+void CTCPIPServer::Engine::RunLine() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock lock(jobsLock_);
+      jobsReady_.wait(lock, [this] { return stop_.load() || !jobs_.empty(); });
+      if (stop_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    Done done{job.client, job.transaction, false, {}};
+    if (!job.frame.empty() && job.frame[0] == 0) {
+      connection_.Broadcast(job.frame);  // no answer, whatever the line did
+    } else {
+      Bytes answer;
+      const std::int32_t r = connection_.TxRxMessage(job.frame, answer);
+      done.answered = true;
+      if (r == kOk) {
+        done.answer = std::move(answer);
+      } else if (IsExceptionResult(r)) {
+        done.answer = ExceptionFrame(job.frame, static_cast<std::uint8_t>(r & 0xFF));
+      } else {
+        const bool lineDown = r == kPortNotInitialised || r == kPortWrite;
+        done.answer = ExceptionFrame(job.frame, lineDown ? kExGatewayPath : kExGatewayTarget);
+      }
+    }
+    {
+      std::lock_guard lock(doneLock_);
+      done_.push_back(std::move(done));
+    }
+    const std::uint64_t one = 1;
+    (void)!::write(wake_.get(), &one, sizeof one);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// CTCPIPServer
+
+CTCPIPServer::CTCPIPServer(MbConnection& connection) : connection_(connection) {}
+
+CTCPIPServer::~CTCPIPServer() { StopServer(); }
+
+void CTCPIPServer::SetLocalAddress(const std::string& address) {
+  std::lock_guard lock(lock_);
+  address_ = address.empty() ? "127.0.0.1" : address;
+}
+
+void CTCPIPServer::SetPort(int port) {
+  std::lock_guard lock(lock_);
+  port_ = port;
+}
+
+bool CTCPIPServer::StartServer() {
+  std::lock_guard lock(lock_);
+  if (engine_) return true;
+  const std::string name = address_ + ":" + std::to_string(port_);
+  std::string error;
+  UniqueFd listener = port_ > 0 ? ListenTcp(address_, port_, &error) : UniqueFd();
+  if (port_ <= 0) error = "no port";
+  if (listener) {
+    auto engine = std::make_unique<Engine>(connection_, std::move(listener), ReadGatewayLimits(), name);
+    if (engine->Started()) {
+      engine_ = std::move(engine);
+      return true;
+    }
+    error = std::strerror(errno);
+  }
+  std::fprintf(stderr, "mbserver: gateway cannot listen on %s: %s\n", name.c_str(), error.c_str());
+  return false;
+}
+
+bool CTCPIPServer::StopServer() {
+  std::lock_guard lock(lock_);
+  engine_.reset();
+  return true;
+}
+
+std::string CTCPIPServer::GetLocalHostIP() {
+  std::lock_guard lock(lock_);
+  const std::string address = engine_ ? engine_->BoundAddress() : address_;
+  return address == "0.0.0.0" ? HostAddress() : address;
 }
 
 }  // namespace kd::mb

@@ -1,12 +1,16 @@
 #include "IoUtil.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace kd::mb {
 
@@ -75,6 +79,36 @@ WakeFd::WakeFd() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 void WakeFd::Signal() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(fd_.get(), &one, sizeof one);
+}
+
+UniqueFd ListenTcp(const std::string& address, int port, std::string* error) {
+  auto fail = [&](const std::string& what) {
+    if (error) *error = what;
+    return UniqueFd();
+  };
+  if (port < 0 || port > 65535) return fail("port " + std::to_string(port) + " out of range");
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<std::uint16_t>(port));
+  const std::string host = address.empty() ? "0.0.0.0" : address;
+  if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (r != 0 || !list) return fail("address '" + host + "': " + ::gai_strerror(r));
+    sa.sin_addr = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
+    ::freeaddrinfo(list);
+  }
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) return fail(std::string("socket: ") + std::strerror(errno));
+  const int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+    return fail(std::string("bind: ") + std::strerror(errno));
+  if (::listen(fd.get(), SOMAXCONN) != 0) return fail(std::string("listen: ") + std::strerror(errno));
+  return fd;
 }
 
 }  // namespace kd::mb

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace kd::mb {
 
@@ -54,6 +55,12 @@ bool WriteAll(int fd, std::span<const std::uint8_t> data, Clock::time_point dead
 long ReadAvailable(int fd, std::uint8_t* buffer, std::size_t size);
 
 bool SetNonBlocking(int fd);
+
+// A non-blocking IPv4 listening socket on address:port (an address or host
+// name; empty or "0.0.0.0" every interface; port 0 a free one). An invalid
+// descriptor, with `error` telling why ("bind: Address already in use"),
+// when it cannot be made.
+UniqueFd ListenTcp(const std::string& address, int port, std::string* error = nullptr);
 
 // A descriptor that becomes readable, for good, once Signal is called.
 class WakeFd {

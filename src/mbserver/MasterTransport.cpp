@@ -37,21 +37,19 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
 void SerialMaster::AwaitQuietLine() {
   const auto interval = Millis(std::max(timing_.silentMs, 0));
   auto quietAt = lastActivity_ + interval;
-  const auto limit = Clock::now() + 2 * interval + gap_;
+  // lastActivity_ lies ahead while a broadcast frame may still be on the wire.
+  const auto limit = std::max(Clock::now(), lastActivity_) + 2 * interval + gap_;
   std::array<std::uint8_t, 256> junk{};
   for (;;) {
     while (ReadAvailable(port_.Fd(), junk.data(), junk.size()) > 0)
-      quietAt = Clock::now() + interval;
+      quietAt = std::max(quietAt, Clock::now() + interval);
     const auto now = Clock::now();
     if (now >= quietAt || now >= limit) return;
     if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return;
   }
 }
 
-std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
-  answer.clear();
-  if (!port_.IsOpen()) return kPortNotInitialised;
-  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+bool SerialMaster::Send(ByteView request) {
   AwaitQuietLine();
   const std::string ascii = ascii_ ? EncodeAscii(request) : std::string();
   const Bytes rtu = ascii_ ? Bytes() : EncodeRtu(request);
@@ -60,9 +58,26 @@ std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
                               : ByteView(rtu);
   const bool sent = port_.Write(adu, Clock::now() + Millis(timing_.timeoutMs) + FrameTime(adu.size()));
   lastActivity_ = Clock::now();
-  if (!sent) return kPortWrite;
+  if (sent) sentUntil_ = lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
+  return sent;
+}
+
+std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
+  answer.clear();
+  if (!port_.IsOpen()) return kPortNotInitialised;
+  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  if (!Send(request)) return kPortWrite;
   const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
   return ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+}
+
+std::int32_t SerialMaster::Broadcast(ByteView request) {
+  if (!port_.IsOpen()) return kPortNotInitialised;
+  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  // No answer comes: the line is free once the frame is out and the line was quiet after it.
+  if (!Send(request)) return kPortWrite;
+  lastActivity_ = sentUntil_;
+  return kOk;
 }
 
 std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte) {
@@ -185,6 +200,18 @@ bool TcpMaster::ReceiveTimeoutBefore(Clock::time_point deadline) {
     receiveTimeout_ = wanted;
   }
   return true;
+}
+
+std::int32_t TcpMaster::Broadcast(ByteView request) {
+  if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!sock_ && !ConnectBefore(deadline)) return kPortWrite;
+    if (ReceiveTimeoutBefore(deadline) && WriteAll(sock_.get(), EncodeMbap(++transaction_, request), deadline, true))
+      return kOk;
+    sock_.reset();  // broken: made again once
+  }
+  return kPortWrite;
 }
 
 std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {

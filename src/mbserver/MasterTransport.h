@@ -31,6 +31,9 @@ class MasterTransport {
   // `request` is a frame (slave address first); `answer` receives the
   // answer frame when the result is 0.
   virtual std::int32_t Transact(ByteView request, Bytes& answer) = 0;
+  // Sends a request that gets no answer (slave address 0, broadcast) and
+  // returns once it is sent: 0 or a transport failure.
+  virtual std::int32_t Broadcast(ByteView request) = 0;
 };
 
 // RTU (ascii false) or ASCII framing over an open serial port.
@@ -38,9 +41,12 @@ class SerialMaster : public MasterTransport {
  public:
   SerialMaster(SerialPort port, LineTiming timing, bool ascii);
   std::int32_t Transact(ByteView request, Bytes& answer) override;
+  std::int32_t Broadcast(ByteView request) override;
 
  private:
   void AwaitQuietLine();
+  // Waits for a quiet line, then sends the request; false when it could not be sent.
+  bool Send(ByteView request);
   std::int32_t ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte);
   std::int32_t ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte);
   Millis FrameTime(std::size_t bytes) const;
@@ -50,6 +56,7 @@ class SerialMaster : public MasterTransport {
   bool ascii_;
   std::chrono::microseconds gap_;
   Clock::time_point lastActivity_{};
+  Clock::time_point sentUntil_{};  // when the last frame sent has left the line
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.
@@ -59,6 +66,8 @@ class TcpMaster : public MasterTransport {
   // Opens the connection; false when it cannot be made within the time-out.
   bool Connect();
   std::int32_t Transact(ByteView request, Bytes& answer) override;
+  // An answer that comes all the same is passed over by the next Transact.
+  std::int32_t Broadcast(ByteView request) override;
 
  private:
   bool ConnectBefore(Clock::time_point deadline);

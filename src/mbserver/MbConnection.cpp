@@ -60,6 +60,12 @@ std::int32_t MbConnection::TxRxMessage(ByteView query, Bytes& answer) {
   return line_->Transact(query, answer);
 }
 
+std::int32_t MbConnection::Broadcast(ByteView query) {
+  std::lock_guard lock(lineLock_);
+  if (!line_) return kPortNotInitialised;
+  return line_->Broadcast(query);
+}
+
 int MbConnection::Retries() const {
   std::lock_guard lock(settingsLock_);
   return settings_.retries;

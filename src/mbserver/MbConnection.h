@@ -42,6 +42,8 @@ class MbConnection {
   void Update(const std::function<void(ConnectionSettings&)>& change);
   bool Connect();
   std::int32_t TxRxMessage(ByteView query, Bytes& answer);
+  // A request that gets no answer (slave address 0): sent, not waited for.
+  std::int32_t Broadcast(ByteView query);
   int Retries() const;
   void CloseConnection();
   bool IsConnected() const;

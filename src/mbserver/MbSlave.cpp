@@ -234,24 +234,9 @@ std::unique_ptr<SlaveLink> CreatePtySlave(bool ascii, std::string& path, int sil
 
 std::unique_ptr<TcpSlaveLink> ListenTcpSlave(const std::string& address, int port,
                                              std::string* error) {
-  auto fail = [&](const char* what) -> std::unique_ptr<TcpSlaveLink> {
-    if (error) *error = std::string(what) + ": " + std::strerror(errno);
-    return nullptr;
-  };
+  UniqueFd fd = ListenTcp(address, port, error);
+  if (!fd) return nullptr;
   sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (port < 0 || port > 65535 ||
-      ::inet_pton(AF_INET, address.empty() ? "0.0.0.0" : address.c_str(), &sa.sin_addr) != 1) {
-    errno = EINVAL;
-    return fail("address");
-  }
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) return fail("socket");
-  const int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return fail("bind");
-  if (::listen(fd.get(), 64) != 0) return fail("listen");
   socklen_t len = sizeof sa;
   ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &len);
   return std::make_unique<TcpSlave>(std::move(fd), ntohs(sa.sin_port));

@@ -66,7 +66,7 @@ class Dispatcher {
   void HandleGateway(const ProxyMessage& in, ProxyMessage& out) {
     auto it = gateways_.find(in.a);
     if (it == gateways_.end()) {  // released, or gone with its connection
-      if (in.op == Op::GatewayLocalHostIP) out.text = CTCPIPServer::GetLocalHostIP();
+      if (in.op == Op::GatewayLocalHostIP) out.text = "127.0.0.1";  // it listens nowhere
       if (in.op == Op::GatewayStop) out.a = 1;  // it listens no more
       return;
     }
@@ -76,7 +76,7 @@ class Dispatcher {
       case Op::GatewaySetPort: g.SetPort(in.b); break;
       case Op::GatewayStart: out.a = g.StartServer(); break;
       case Op::GatewayStop: out.a = g.StopServer(); break;
-      case Op::GatewayLocalHostIP: out.text = CTCPIPServer::GetLocalHostIP(); break;
+      case Op::GatewayLocalHostIP: out.text = g.GetLocalHostIP(); break;
       case Op::GatewayRelease: gateways_.erase(it); break;
       default: break;
     }

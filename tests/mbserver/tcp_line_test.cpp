@@ -100,7 +100,31 @@ TEST(Gateway, ForwardsAndAnswersForASilentSlave) {
   CTCPIPServer second(line);
   second.SetPort(port);
   EXPECT_TRUE(second.StartServer());  // the port is free again
-  EXPECT_FALSE(CTCPIPServer::GetLocalHostIP().empty());
+}
+
+// The address told is one the gateway listens on: a client reaches it there.
+TEST(Gateway, TellsAnAddressItListensOn) {
+  ScriptedSlave slave(ScriptedSlave::Line::Tcp);
+  MbConnection line([](int) { return std::string(); });
+  OpenTcp(line, slave.Port(), 500);
+  for (const char* address : {"", "127.0.0.1", "0.0.0.0"}) {
+    SCOPED_TRACE(address);
+    CTCPIPServer gateway(line);
+    gateway.SetLocalAddress(address);
+    const int port = kdtest::FreeTcpPort();
+    gateway.SetPort(port);
+    ASSERT_TRUE(gateway.StartServer());
+    const std::string told = gateway.GetLocalHostIP();
+    if (*address != '0') {
+      EXPECT_EQ(told, "127.0.0.1");
+    }
+    MbConnection client([](int) { return std::string(); });
+    OpenTcp(client, port, 2000);
+    client.Update([&](ConnectionSettings& s) { s.host = told; });
+    ASSERT_TRUE(client.Connect()) << told;
+    Bytes answer;
+    EXPECT_EQ(client.TxRxMessage(kRead2, answer), kOk);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "IniFile.h"
+#include "ModbusSrv.h"
 
 void TlaMBSetup::Assign(const TlaMBSetup& source) {
   if (&source == this) return;
@@ -36,6 +37,22 @@ bool TlaMBSetup::IsValid() const {
     default:
       return false;
   }
+}
+
+void TlaMBSetup::SendTo(TModbusSrv& server) const {
+  server.Set_Retries(Retries);
+  server.Set_RaiseError(RaiseError);
+  server.Set_BaudRate(BaudRate);
+  server.Set_ComPort(PortNumber);
+  server.Set_ByteSize(ByteSize);
+  server.Set_FlowControl(FlowCtrl);
+  server.Set_Parity(Parity);
+  server.Set_SilentInterval(SilentInt);
+  server.Set_StopBits(StopBits);
+  server.Set_TimeOut(Timeout);
+  server.Set_TransmissionMode(TxMode);
+  server.Set_TcpPort(TCPIPPort);
+  server.Set_Host(HostName);
 }
 
 bool TlaMBSetup::ReadFromIniFile(const std::string& fileName) {

@@ -8,6 +8,8 @@
 
 #include "Registry.h"
 
+class TModbusSrv;
+
 class TlaMBSetup {
  public:
   TlaMBSetup() = default;
@@ -40,6 +42,8 @@ class TlaMBSetup {
   // 0, 1, 2 or 8, Parity 0..4, StopBits 0..2, TxMode 0 or 1; or ConnType 2
   // with a HostName.
   bool IsValid() const;
+  // The thirteen settings, in the order the server takes them (Retries to HostName).
+  void SendTo(TModbusSrv& server) const;
 
   // Section Name of the file; false (nothing changed) for an empty file name
   // or Name, or a missing file; false when reading raises. Missing keys take

@@ -144,21 +144,8 @@ bool TlaMBThread::OpenConnect() {
   };
   try {
     server_ = std::make_unique<TModbusSrv>();
-    const TlaMBSetup& s = *setup_;
-    if (!server_->OpenConnection(s.Name, s.ConnType)) return fail(kMBOpenFailed);
-    server_->Set_Retries(s.Retries);
-    server_->Set_RaiseError(s.RaiseError);
-    server_->Set_BaudRate(s.BaudRate);
-    server_->Set_ComPort(s.PortNumber);
-    server_->Set_ByteSize(s.ByteSize);
-    server_->Set_FlowControl(s.FlowCtrl);
-    server_->Set_Parity(s.Parity);
-    server_->Set_SilentInterval(s.SilentInt);
-    server_->Set_StopBits(s.StopBits);
-    server_->Set_TimeOut(s.Timeout);
-    server_->Set_TransmissionMode(s.TxMode);
-    server_->Set_TcpPort(s.TCPIPPort);
-    server_->Set_Host(s.HostName);
+    if (!server_->OpenConnection(setup_->Name, setup_->ConnType)) return fail(kMBOpenFailed);
+    setup_->SendTo(*server_);
     if (!server_->Connect()) {
       server_->CloseConnection();
       return fail(kMBOpenFailed);

@@ -11,10 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "LibmodbusSlave.h"
@@ -125,17 +123,6 @@ void BM_Gateway(benchmark::State& state, Line line) {
   ReadLoop(modbus_new_tcp("127.0.0.1", RigFor(line).GatewayPort()), state);
 }
 
-std::chrono::milliseconds CpuTime(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stol(field);
-  return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
-}
-
 void BM_GatewayIdleCpu(benchmark::State& state) {
   Rig& rig = RigFor(Line::Tcp);
   std::vector<modbus_t*> idle;
@@ -145,10 +132,10 @@ void BM_GatewayIdleCpu(benchmark::State& state) {
   }
   double cpu = 0, wall = 0;
   for (auto _ : state) {
-    const auto before = CpuTime(rig.ServerPid());
+    const auto before = kdtest::CpuTime(rig.ServerPid());
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    cpu += static_cast<double>((CpuTime(rig.ServerPid()) - before).count());
+    cpu += static_cast<double>((kdtest::CpuTime(rig.ServerPid()) - before).count());
     wall += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   }
   state.counters["cpu_ms_per_s"] = wall > 0 ? 1000 * cpu / wall : 0;

@@ -9,11 +9,9 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "CTCPIPServer.h"
@@ -117,17 +115,6 @@ Bytes ReadAnswer(int address, int count) {
 }
 
 // CPU time (user + system) a process has used so far.
-std::chrono::milliseconds CpuTime(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stol(field);  // utime, stime
-  return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
-}
-
 // A gateway on 127.0.0.1 in front of a TCP line to a libmodbus slave, with
 // the gateway's limits set in the registry first when given.
 class GatewayTest : public ProxyTest {
@@ -385,9 +372,9 @@ TEST_F(GatewayTest, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
   std::vector<std::unique_ptr<RawClient>> refused;
   for (int i = 0; i < 10; ++i) refused.push_back(std::make_unique<RawClient>(port_));
   for (std::size_t i = 0; i < refused.size(); ++i) EXPECT_TRUE(refused[i]->ClosedWithin(3s)) << "client " << i;
-  const auto before = CpuTime(pid);
+  const auto before = kdtest::CpuTime(pid);
   std::this_thread::sleep_for(1s);
-  EXPECT_LT(CpuTime(pid) - before, 250ms);  // a spinning server takes most of the second
+  EXPECT_LT(kdtest::CpuTime(pid) - before, 250ms);  // a spinning server takes most of the second
   EXPECT_EQ(first.Read(2, 1), ReadAnswer(2, 1));
   EXPECT_EQ(second.Read(3, 1), ReadAnswer(3, 1));
 }

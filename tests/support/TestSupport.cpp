@@ -64,6 +64,19 @@ ScopedEnv::~ScopedEnv() {
   else ::unsetenv(name_.c_str());
 }
 
+Millis CpuTime(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto name = text.rfind(')');  // the command name may hold blanks
+  if (name == std::string::npos) return Millis(0);
+  std::istringstream fields(text.substr(name + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i == 14 || i == 15) ticks += std::stol(field);  // utime, stime
+  return Millis(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
 int FreeTcpPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{};

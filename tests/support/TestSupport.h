@@ -3,6 +3,7 @@
 // - TempDir: a fresh folder, removed with its contents; WriteFile/ReadFile;
 // - ScopedEnv: sets an environment variable for a scope (XDG_CONFIG_HOME);
 // - FreeTcpPort: a port on 127.0.0.1 that was free a moment ago;
+// - CpuTime: what a process has used of the processors so far;
 // - ChildProcess: a program with its output readable line by line, killed
 //   and reaped when the object goes;
 // - SocatPair: two connected pseudo terminals made by socat.
@@ -50,6 +51,9 @@ class ScopedEnv {
 };
 
 int FreeTcpPort();
+
+// CPU time (user and system) a process has used so far.
+Millis CpuTime(pid_t pid);
 
 class ChildProcess {
  public:

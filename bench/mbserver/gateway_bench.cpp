@@ -148,9 +148,9 @@ void BM_GatewayIdleCpu(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_Direct, Tcp, Line::Tcp)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Direct, Rtu, Line::Rtu)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Gateway, Tcp, Line::Tcp)->Threads(1)->Threads(10)->Threads(100)->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Direct, Rtu, Line::Rtu)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Gateway, Rtu, Line::Rtu)->Threads(1)->Threads(10)->Threads(100)->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GatewayIdleCpu)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);

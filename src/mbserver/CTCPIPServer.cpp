@@ -19,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -81,6 +82,13 @@ GatewayLimits ReadGatewayLimits() {
 }
 
 // The two threads of a listening gateway; destroying it stops them.
+//
+// The clients' thread accepts, reads requests and keeps the idle time-out;
+// the line's thread makes the exchanges and writes each answer to its
+// client itself, waking the clients' thread only when an answer could not
+// be written whole, or a client's reading is to resume. A client's state is
+// shared under its own lock; locks are taken in the order: a client, the
+// jobs, the notices.
 class CTCPIPServer::Engine {
  public:
   Engine(MbConnection& connection, UniqueFd listener, GatewayLimits limits, std::string name);
@@ -92,26 +100,29 @@ class CTCPIPServer::Engine {
   std::string BoundAddress() const;
 
  private:
-  struct Job {
-    std::uint64_t client = 0;
+  struct Request {
     std::uint16_t transaction = 0;
     Bytes frame;
   };
-  struct Done {
-    std::uint64_t client = 0;
-    std::uint16_t transaction = 0;
-    bool answered = false;  // false for a broadcast
-    Bytes answer;
-  };
   struct Client {
-    UniqueFd fd;
-    Bytes in;                  // bytes of a request still arriving
-    Bytes out;                 // answers from outStart on are not sent yet
+    Client(std::uint64_t i, UniqueFd f) : id(i), fd(std::move(f)) {}
+    const std::uint64_t id;
+    const UniqueFd fd;             // open while either thread holds the client
+    std::uint32_t interest = 0;    // clients' thread only
+    Bytes in;                      // clients' thread only: a request still arriving
+    std::mutex lock;               // guards what follows
+    Bytes out;                     // answers from outStart on are not sent yet
     std::size_t outStart = 0;
-    std::deque<Job> waiting;   // requests not yet handed to the line
-    bool atLine = false;       // one of its requests is with the line
-    Clock::time_point heard;   // last request, or last answer handed over
-    std::uint32_t interest = 0;
+    std::deque<Request> waiting;   // requests not yet handed to the line
+    bool atLine = false;           // one of its requests is with the line
+    bool broken = false;           // to be dropped (write failed, too much unread)
+    bool gone = false;             // dropped
+    Clock::time_point heard;       // last request, or last answer handed over
+  };
+  using ClientPtr = std::shared_ptr<Client>;
+  struct Job {
+    ClientPtr client;
+    Request request;
   };
 
   // The clients' thread.
@@ -120,26 +131,34 @@ class CTCPIPServer::Engine {
   // One connection taken off the queue and closed again (no descriptor left).
   bool RefuseWithSpare();
   void PauseAccepting(Clock::time_point now);
-  bool Receive(std::uint64_t id, Client& c);
-  bool Flush(Client& c);
-  void Submit(Client& c);
-  void UpdateInterest(std::uint64_t id, Client& c);
-  void TakeAnswers();
+  bool Receive(const ClientPtr& client);
+  void UpdateInterest(Client& c);
+  void TakeNotices();
   void Drop(std::uint64_t id);
   void Sweep(Clock::time_point now);
   int WaitMillis(Clock::time_point now) const;
   // One line on standard error per episode of refusals.
   void Tell(bool& told, const char* what);
 
+  // Either thread, with the client's lock held.
+  // Sends what it can of the client's answers; false when it is to be dropped.
+  bool Flush(Client& c);
+  // Hands the client's next request to the line unless one is there already.
+  void Submit(const ClientPtr& c);
+
   // The line's thread.
   void RunLine();
+  // The answer of one exchange (nullopt for a broadcast).
+  std::optional<Bytes> Exchange(const Bytes& frame);
+  // Wakes the clients' thread to look at the client.
+  void Notice(std::uint64_t id);
 
   MbConnection& connection_;
   GatewayLimits limits_;
   std::string name_;  // address:port, for messages
   UniqueFd listener_;
   UniqueFd epoll_;
-  UniqueFd wake_;   // eventfd: answers are ready, or stop
+  UniqueFd wake_;   // eventfd: notices, or stop
   UniqueFd spare_;  // held back to refuse connections with when descriptors run out
   bool started_ = false;
   std::atomic<bool> stop_{false};
@@ -147,11 +166,11 @@ class CTCPIPServer::Engine {
   std::mutex jobsLock_;
   std::condition_variable jobsReady_;
   std::deque<Job> jobs_;  // at most one per client, in the order they came
-  std::mutex doneLock_;
-  std::vector<Done> done_;
+  std::mutex noticesLock_;
+  std::vector<std::uint64_t> notices_;
 
   // Clients' thread only.
-  std::unordered_map<std::uint64_t, Client> clients_;
+  std::unordered_map<std::uint64_t, ClientPtr> clients_;
   std::uint64_t nextId_ = kFirstClient;
   Clock::time_point nextSweep_ = Clock::time_point::max();
   Clock::time_point acceptPausedUntil_ = Clock::time_point::min();
@@ -233,15 +252,19 @@ void CTCPIPServer::Engine::Serve() {
       }
       auto it = clients_.find(e.data.u64);
       if (it == clients_.end()) continue;  // dropped earlier in this round
-      Client& c = it->second;
-      if ((e.events & (EPOLLERR | EPOLLHUP)) || ((e.events & EPOLLOUT) && !Flush(c)) ||
-          ((e.events & EPOLLIN) && !Receive(it->first, c))) {
-        Drop(it->first);
-        continue;
+      const ClientPtr c = it->second;
+      bool keep = !(e.events & (EPOLLERR | EPOLLHUP));
+      if (keep && (e.events & EPOLLOUT)) {
+        std::lock_guard lock(c->lock);
+        keep = Flush(*c);
       }
-      UpdateInterest(it->first, c);
+      if (keep && (e.events & EPOLLIN)) keep = Receive(c);
+      if (keep)
+        UpdateInterest(*c);
+      else
+        Drop(c->id);
     }
-    TakeAnswers();
+    TakeNotices();
     const auto now = Clock::now();
     if (now >= nextSweep_) Sweep(now);
     if (acceptPaused_ && now >= acceptPausedUntil_) {
@@ -302,11 +325,11 @@ void CTCPIPServer::Engine::AcceptAll() {
     ev.events = EPOLLIN;
     ev.data.u64 = id;
     if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd.get(), &ev) != 0) continue;
-    Client& c = clients_[id];
-    c.fd = std::move(fd);
-    c.heard = Clock::now();
-    c.interest = EPOLLIN;
-    if (limits_.idleTimeout.count() > 0) nextSweep_ = std::min(nextSweep_, c.heard + limits_.idleTimeout);
+    auto c = std::make_shared<Client>(id, std::move(fd));
+    c->interest = EPOLLIN;
+    c->heard = Clock::now();  // no other thread knows it yet
+    if (limits_.idleTimeout.count() > 0) nextSweep_ = std::min(nextSweep_, c->heard + limits_.idleTimeout);
+    clients_.emplace(id, std::move(c));
   }
 }
 
@@ -326,9 +349,16 @@ void CTCPIPServer::Engine::PauseAccepting(Clock::time_point now) {
   acceptPausedUntil_ = now + kAcceptPause;
 }
 
-bool CTCPIPServer::Engine::Receive(std::uint64_t id, Client& c) {
+bool CTCPIPServer::Engine::Receive(const ClientPtr& client) {
+  Client& c = *client;
   std::array<std::uint8_t, 4096> chunk{};
-  while (c.waiting.size() < limits_.maxWaiting) {
+  std::vector<Request> arrived;
+  std::size_t room = 0;
+  {
+    std::lock_guard lock(c.lock);
+    room = limits_.maxWaiting - std::min(limits_.maxWaiting, c.waiting.size());
+  }
+  while (arrived.size() < room) {
     const ssize_t n = ::recv(c.fd.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
     if (n == 0) return false;  // the client closed
     if (n < 0) {
@@ -345,24 +375,27 @@ bool CTCPIPServer::Engine::Receive(std::uint64_t id, Client& c) {
       if (length == kNeedMore || rest.size() < static_cast<std::size_t>(length)) break;
       auto m = DecodeMbap(rest.first(static_cast<std::size_t>(length)));
       used += static_cast<std::size_t>(length);
-      if (m && m->protocol == 0) c.waiting.push_back({id, m->transaction, std::move(m->frame)});
+      if (m && m->protocol == 0) arrived.push_back({m->transaction, std::move(m->frame)});
     }
     c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(used));
-    c.heard = Clock::now();
     if (static_cast<std::size_t>(n) < chunk.size()) break;
   }
-  Submit(c);
+  if (arrived.empty()) return true;
+  std::lock_guard lock(c.lock);
+  c.heard = Clock::now();
+  for (Request& r : arrived) c.waiting.push_back(std::move(r));
+  Submit(client);
   return true;
 }
 
-void CTCPIPServer::Engine::Submit(Client& c) {
-  if (c.atLine || c.waiting.empty()) return;
+void CTCPIPServer::Engine::Submit(const ClientPtr& c) {
+  if (c->atLine || c->waiting.empty()) return;
   {
     std::lock_guard lock(jobsLock_);
-    jobs_.push_back(std::move(c.waiting.front()));
+    jobs_.push_back({c, std::move(c->waiting.front())});
   }
-  c.waiting.pop_front();
-  c.atLine = true;
+  c->waiting.pop_front();
+  c->atLine = true;
   jobsReady_.notify_one();
 }
 
@@ -392,51 +425,59 @@ bool CTCPIPServer::Engine::Flush(Client& c) {
   return true;
 }
 
-void CTCPIPServer::Engine::UpdateInterest(std::uint64_t id, Client& c) {
+void CTCPIPServer::Engine::UpdateInterest(Client& c) {
   std::uint32_t wanted = 0;
-  if (c.waiting.size() < limits_.maxWaiting) wanted |= EPOLLIN;
-  if (c.outStart < c.out.size()) wanted |= EPOLLOUT;
+  {
+    std::lock_guard lock(c.lock);
+    if (c.waiting.size() < limits_.maxWaiting) wanted |= EPOLLIN;
+    if (c.outStart < c.out.size()) wanted |= EPOLLOUT;
+  }
   if (wanted == c.interest) return;
   epoll_event ev{};
   ev.events = wanted;
-  ev.data.u64 = id;
+  ev.data.u64 = c.id;
   if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, c.fd.get(), &ev) == 0) c.interest = wanted;
 }
 
-void CTCPIPServer::Engine::TakeAnswers() {
-  std::vector<Done> answers;
+void CTCPIPServer::Engine::TakeNotices() {
+  std::vector<std::uint64_t> ids;
   {
-    std::lock_guard lock(doneLock_);
-    answers.swap(done_);
+    std::lock_guard lock(noticesLock_);
+    ids.swap(notices_);
   }
-  for (Done& d : answers) {
-    auto it = clients_.find(d.client);
+  for (std::uint64_t id : ids) {
+    auto it = clients_.find(id);
     if (it == clients_.end()) continue;  // gone meanwhile
-    Client& c = it->second;
-    c.atLine = false;
-    c.heard = Clock::now();
-    if (d.answered) {
-      const Bytes message = EncodeMbap(d.transaction, d.answer);
-      c.out.insert(c.out.end(), message.begin(), message.end());
-      if (!Flush(c)) {
-        Drop(d.client);
-        continue;
-      }
+    const ClientPtr c = it->second;
+    bool broken = false;
+    {
+      std::lock_guard lock(c->lock);
+      broken = c->broken;
     }
-    Submit(c);
-    UpdateInterest(d.client, c);
+    if (broken)
+      Drop(id);
+    else
+      UpdateInterest(*c);
   }
 }
 
 void CTCPIPServer::Engine::Drop(std::uint64_t id) {
   auto it = clients_.find(id);
   if (it == clients_.end()) return;
-  if (it->second.atLine) {  // not yet taken by the line: no need to make that exchange
-    std::lock_guard lock(jobsLock_);
-    auto job = std::find_if(jobs_.begin(), jobs_.end(), [id](const Job& j) { return j.client == id; });
-    if (job != jobs_.end()) jobs_.erase(job);
+  const ClientPtr c = it->second;
+  {
+    std::lock_guard lock(c->lock);
+    c->gone = true;
+    if (c->atLine) {  // not yet taken by the line: no need to make that exchange
+      std::lock_guard jobs(jobsLock_);
+      auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) { return j.client == c; });
+      if (job != jobs_.end()) jobs_.erase(job);
+    }
   }
-  clients_.erase(it);  // closing the descriptor takes it out of the epoll set
+  // The line may still hold the client (and its descriptor) for a while.
+  ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, c->fd.get(), nullptr);
+  ::shutdown(c->fd.get(), SHUT_RDWR);
+  clients_.erase(it);
   if (clients_.size() < static_cast<std::size_t>(limits_.maxClients)) toldFull_ = false;
 }
 
@@ -445,8 +486,9 @@ void CTCPIPServer::Engine::Sweep(Clock::time_point now) {
   if (limits_.idleTimeout.count() <= 0) return;
   std::vector<std::uint64_t> idle;
   for (auto& [id, c] : clients_) {
-    const bool busy = c.atLine || !c.waiting.empty();
-    const auto expires = busy ? now + limits_.idleTimeout : c.heard + limits_.idleTimeout;
+    std::lock_guard lock(c->lock);
+    const bool busy = c->atLine || !c->waiting.empty();
+    const auto expires = busy ? now + limits_.idleTimeout : c->heard + limits_.idleTimeout;
     if (expires <= now)
       idle.push_back(id);
     else
@@ -468,29 +510,48 @@ void CTCPIPServer::Engine::RunLine() {
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    Done done{job.client, job.transaction, false, {}};
-    if (!job.frame.empty() && job.frame[0] == 0) {
-      connection_.Broadcast(job.frame);  // no answer, whatever the line did
-    } else {
-      Bytes answer;
-      const std::int32_t r = connection_.TxRxMessage(job.frame, answer);
-      done.answered = true;
-      if (r == kOk) {
-        done.answer = std::move(answer);
-      } else if (IsExceptionResult(r)) {
-        done.answer = ExceptionFrame(job.frame, static_cast<std::uint8_t>(r & 0xFF));
-      } else {
-        const bool lineDown = r == kPortNotInitialised || r == kPortWrite;
-        done.answer = ExceptionFrame(job.frame, lineDown ? kExGatewayPath : kExGatewayTarget);
-      }
-    }
+    const std::optional<Bytes> answer = Exchange(job.request.frame);
+    Client& c = *job.client;
+    bool notice = false;
     {
-      std::lock_guard lock(doneLock_);
-      done_.push_back(std::move(done));
+      std::lock_guard lock(c.lock);
+      if (c.gone) continue;
+      const bool paused = c.waiting.size() >= limits_.maxWaiting;
+      c.atLine = false;
+      c.heard = Clock::now();
+      if (answer) {
+        const Bytes message = EncodeMbap(job.request.transaction, *answer);
+        c.out.insert(c.out.end(), message.begin(), message.end());
+        c.broken = !Flush(c);
+        notice = c.broken || c.outStart < c.out.size();  // to drop it, or to write the rest
+      }
+      if (!c.broken) Submit(job.client);
+      notice = notice || (paused && c.waiting.size() < limits_.maxWaiting);  // to read again
     }
-    const std::uint64_t one = 1;
-    (void)!::write(wake_.get(), &one, sizeof one);
+    if (notice) Notice(c.id);
   }
+}
+
+std::optional<Bytes> CTCPIPServer::Engine::Exchange(const Bytes& frame) {
+  if (!frame.empty() && frame[0] == 0) {
+    connection_.Broadcast(frame);  // no answer, whatever the line did
+    return std::nullopt;
+  }
+  Bytes answer;
+  const std::int32_t r = connection_.TxRxMessage(frame, answer);
+  if (r == kOk) return answer;
+  if (IsExceptionResult(r)) return ExceptionFrame(frame, static_cast<std::uint8_t>(r & 0xFF));
+  const bool lineDown = r == kPortNotInitialised || r == kPortWrite;
+  return ExceptionFrame(frame, lineDown ? kExGatewayPath : kExGatewayTarget);
+}
+
+void CTCPIPServer::Engine::Notice(std::uint64_t id) {
+  {
+    std::lock_guard lock(noticesLock_);
+    notices_.push_back(id);
+  }
+  const std::uint64_t one = 1;
+  (void)!::write(wake_.get(), &one, sizeof one);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,10 +5,11 @@
 // does not answer properly gives exception 0x0B, a line that is not open 0x0A.
 // Unit 0 is a broadcast: sent to the line, never answered.
 //
-// Two threads: one serves every client without ever blocking on a client
-// (non-blocking sockets, answers queued per client), the other makes the
-// exchanges on the line, taking the clients' requests in turn so that no
-// client waits behind another's queue. Limits (GatewayLimits): connections
+// Two threads, neither ever blocking on a client (non-blocking sockets,
+// answers queued per client): one accepts and reads the clients' requests,
+// the other makes the exchanges on the line and writes the answers back,
+// taking the clients' requests in turn so that no client waits behind
+// another's queue. Limits (GatewayLimits): connections
 // beyond the limit are closed at once; clients silent past the idle time-out
 // are dropped; a client that leaves more than a bound of answers unread is
 // dropped; a client's requests waiting for the line are bounded (reading

@@ -117,7 +117,9 @@ void ReadLoop(modbus_t* ctx, benchmark::State& state) {
   modbus_free(ctx);
 }
 
-void BM_Direct(benchmark::State& state, Line line) { ReadLoop(RigFor(line).DirectClient(line), state); }
+void BM_Direct(benchmark::State& state, Line line) {
+  ReadLoop(RigFor(line).DirectClient(line), state);
+}
 
 void BM_Gateway(benchmark::State& state, Line line) {
   ReadLoop(modbus_new_tcp("127.0.0.1", RigFor(line).GatewayPort()), state);
@@ -136,7 +138,8 @@ void BM_GatewayIdleCpu(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(1));
     cpu += static_cast<double>((kdtest::CpuTime(rig.ServerPid()) - before).count());
-    wall += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    wall +=
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   }
   state.counters["cpu_ms_per_s"] = wall > 0 ? 1000 * cpu / wall : 0;
   for (modbus_t* ctx : idle) {
@@ -148,10 +151,18 @@ void BM_GatewayIdleCpu(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_Direct, Tcp, Line::Tcp)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Gateway, Tcp, Line::Tcp)->Threads(1)->Threads(10)->Threads(100)->UseRealTime()
+BENCHMARK_CAPTURE(BM_Gateway, Tcp, Line::Tcp)
+    ->Threads(1)
+    ->Threads(10)
+    ->Threads(100)
+    ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Direct, Rtu, Line::Rtu)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Gateway, Rtu, Line::Rtu)->Threads(1)->Threads(10)->Threads(100)->UseRealTime()
+BENCHMARK_CAPTURE(BM_Gateway, Rtu, Line::Rtu)
+    ->Threads(1)
+    ->Threads(10)
+    ->Threads(100)
+    ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GatewayIdleCpu)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -6,7 +6,9 @@
 
 TlaDeviceCollection::TlaDeviceCollection(kd::Component* owner) : kd::Component(owner) {}
 
-TlaDeviceCollection::~TlaDeviceCollection() { ClearSet(); }
+TlaDeviceCollection::~TlaDeviceCollection() {
+  ClearSet();
+}
 
 void TlaDeviceCollection::SetMaxDeviceCount(std::int32_t n) {
   if (n >= 1) maxDeviceCount_ = n;
@@ -17,7 +19,8 @@ void TlaDeviceCollection::GetDeviceListFromRegistry(kd::StringList* list, kd::Ro
   kd::ReadRegistryKeyNames(list, root, keyPath);
 }
 
-void TlaDeviceCollection::GetDeviceListFromIniFile(kd::StringList* list, const std::string& fileName) {
+void TlaDeviceCollection::GetDeviceListFromIniFile(kd::StringList* list,
+                                                   const std::string& fileName) {
   kd::ReadIniSectionNames(list, fileName);
 }
 
@@ -39,14 +42,16 @@ std::unique_ptr<TlaDeviceSlave> TlaDeviceCollection::AllocNewDevice(kd::Componen
   return std::make_unique<TlaDeviceSlave>(owner);
 }
 
-TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromRegistry(const std::string& name, kd::RootKey root,
+TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromRegistry(const std::string& name,
+                                                           kd::RootKey root,
                                                            const std::string& keyPath) {
   std::unique_ptr<TlaDeviceSlave> device = AllocNewDevice(this);
   if (!device || !device->LoadFromRegistry(root, keyPath, name)) return nullptr;
   return Keep(std::move(device));
 }
 
-TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromIniFile(const std::string& name, const std::string& fileName) {
+TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromIniFile(const std::string& name,
+                                                          const std::string& fileName) {
   std::unique_ptr<TlaDeviceSlave> device = AllocNewDevice(this);
   if (!device || !device->LoadFromIniFile(fileName, name)) {
     device.reset();
@@ -80,8 +85,9 @@ void TlaDeviceCollection::ClearSet() {
 
 bool TlaDeviceCollection::DeleteDevice(TlaDeviceSlave* device) {
   if (!device) return false;
-  auto it = std::find_if(devices_.begin(), devices_.end(),
-                         [device](const std::unique_ptr<TlaDeviceSlave>& d) { return d.get() == device; });
+  auto it = std::find_if(
+      devices_.begin(), devices_.end(),
+      [device](const std::unique_ptr<TlaDeviceSlave>& d) { return d.get() == device; });
   if (it == devices_.end()) return false;
   std::unique_ptr<TlaDeviceSlave> gone = std::move(*it);
   devices_.erase(it);
@@ -89,7 +95,9 @@ bool TlaDeviceCollection::DeleteDevice(TlaDeviceSlave* device) {
   return true;  // `gone` deletes it
 }
 
-bool TlaDeviceCollection::DeleteDevice(const std::string& name) { return DeleteDevice(FindByName(name)); }
+bool TlaDeviceCollection::DeleteDevice(const std::string& name) {
+  return DeleteDevice(FindByName(name));
+}
 
 TlaDeviceSlave* TlaDeviceCollection::GetDevice(int index) const {
   if (index < 0 || index >= GetCountDevice()) return nullptr;

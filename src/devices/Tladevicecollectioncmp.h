@@ -26,8 +26,8 @@
 class TlaDeviceCollection;
 
 using TlaDeviceCollEvent = kd::Event<void(TlaDeviceCollection* sender, TlaDeviceSlave* device)>;
-using TlaDeviceCollErrorEvent =
-    kd::Event<void(TlaDeviceCollection* sender, const std::string& deviceName, const std::string& fileName)>;
+using TlaDeviceCollErrorEvent = kd::Event<void(
+    TlaDeviceCollection* sender, const std::string& deviceName, const std::string& fileName)>;
 
 class TlaDeviceCollection : public kd::Component {
  public:
@@ -39,14 +39,15 @@ class TlaDeviceCollection : public kd::Component {
   std::int32_t GetMaxDeviceCount() const { return maxDeviceCount_; }
   void SetMaxDeviceCount(std::int32_t n);  // ignored below 1
   TlaDeviceCollEvent OnAdd;
-  TlaDeviceCollEvent OnDelete;            // before the device is deleted
-  TlaDeviceCollErrorEvent OnError;        // a section of an INI file did not load
-  TlaDeviceCollEvent OnMaxDeviceCount;    // the set is full; the device is refused
+  TlaDeviceCollEvent OnDelete;          // before the device is deleted
+  TlaDeviceCollErrorEvent OnError;      // a section of an INI file did not load
+  TlaDeviceCollEvent OnMaxDeviceCount;  // the set is full; the device is refused
 
   // --- Names of the devices in a configuration -----------------------------
   // The list is cleared first; a key that does not open, or a file that
   // cannot be read, gives the single line "-Error-". A null list does nothing.
-  static void GetDeviceListFromRegistry(kd::StringList* list, kd::RootKey root, const std::string& keyPath);
+  static void GetDeviceListFromRegistry(kd::StringList* list, kd::RootKey root,
+                                        const std::string& keyPath);
   static void GetDeviceListFromIniFile(kd::StringList* list, const std::string& fileName);
 
   // ClearSet, then one device per name in list order.
@@ -58,7 +59,8 @@ class TlaDeviceCollection : public kd::Component {
   // raises OnError) or the set is full; the device is then deleted. A
   // registry key that lacks a value raises the registry's error (the device
   // is deleted).
-  TlaDeviceSlave* AddDeviceFromRegistry(const std::string& name, kd::RootKey root, const std::string& keyPath);
+  TlaDeviceSlave* AddDeviceFromRegistry(const std::string& name, kd::RootKey root,
+                                        const std::string& keyPath);
   TlaDeviceSlave* AddDeviceFromIniFile(const std::string& name, const std::string& fileName);
 
   // Takes the device into the set (the set then owns it): OnAdd, true. Null

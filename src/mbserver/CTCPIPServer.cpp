@@ -107,17 +107,17 @@ class CTCPIPServer::Engine {
   struct Client {
     Client(std::uint64_t i, UniqueFd f) : id(i), fd(std::move(f)) {}
     const std::uint64_t id;
-    const UniqueFd fd;             // open while either thread holds the client
-    std::uint32_t interest = 0;    // clients' thread only
-    Bytes in;                      // clients' thread only: a request still arriving
-    std::mutex lock;               // guards what follows
-    Bytes out;                     // answers from outStart on are not sent yet
+    const UniqueFd fd;           // open while either thread holds the client
+    std::uint32_t interest = 0;  // clients' thread only
+    Bytes in;                    // clients' thread only: a request still arriving
+    std::mutex lock;             // guards what follows
+    Bytes out;                   // answers from outStart on are not sent yet
     std::size_t outStart = 0;
-    std::deque<Request> waiting;   // requests not yet handed to the line
-    bool atLine = false;           // one of its requests is with the line
-    bool broken = false;           // to be dropped (write failed, too much unread)
-    bool gone = false;             // dropped
-    Clock::time_point heard;       // last request, or last answer handed over
+    std::deque<Request> waiting;  // requests not yet handed to the line
+    bool atLine = false;          // one of its requests is with the line
+    bool broken = false;          // to be dropped (write failed, too much unread)
+    bool gone = false;            // dropped
+    Clock::time_point heard;      // last request, or last answer handed over
   };
   using ClientPtr = std::shared_ptr<Client>;
   struct Job {
@@ -184,8 +184,12 @@ class CTCPIPServer::Engine {
 
 CTCPIPServer::Engine::Engine(MbConnection& connection, UniqueFd listener, GatewayLimits limits,
                              std::string name)
-    : connection_(connection), limits_(limits), name_(std::move(name)), listener_(std::move(listener)),
-      epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+    : connection_(connection),
+      limits_(limits),
+      name_(std::move(name)),
+      listener_(std::move(listener)),
+      epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       spare_(::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
   if (!epoll_ || !wake_) return;
   epoll_event ev{};
@@ -328,7 +332,8 @@ void CTCPIPServer::Engine::AcceptAll() {
     auto c = std::make_shared<Client>(id, std::move(fd));
     c->interest = EPOLLIN;
     c->heard = Clock::now();  // no other thread knows it yet
-    if (limits_.idleTimeout.count() > 0) nextSweep_ = std::min(nextSweep_, c->heard + limits_.idleTimeout);
+    if (limits_.idleTimeout.count() > 0)
+      nextSweep_ = std::min(nextSweep_, c->heard + limits_.idleTimeout);
     clients_.emplace(id, std::move(c));
   }
 }
@@ -336,7 +341,8 @@ void CTCPIPServer::Engine::AcceptAll() {
 bool CTCPIPServer::Engine::RefuseWithSpare() {
   if (!spare_) return false;
   spare_.reset();
-  const bool taken = UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC)).get() >= 0;
+  const bool taken =
+      UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC)).get() >= 0;
   spare_ = UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   return taken;
 }
@@ -470,7 +476,8 @@ void CTCPIPServer::Engine::Drop(std::uint64_t id) {
     c->gone = true;
     if (c->atLine) {  // not yet taken by the line: no need to make that exchange
       std::lock_guard jobs(jobsLock_);
-      auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) { return j.client == c; });
+      auto job =
+          std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& j) { return j.client == c; });
       if (job != jobs_.end()) jobs_.erase(job);
     }
   }
@@ -579,7 +586,8 @@ bool CTCPIPServer::StartServer() {
   UniqueFd listener = port_ > 0 ? ListenTcp(address_, port_, &error) : UniqueFd();
   if (port_ <= 0) error = "no port";
   if (listener) {
-    auto engine = std::make_unique<Engine>(connection_, std::move(listener), ReadGatewayLimits(), name);
+    auto engine =
+        std::make_unique<Engine>(connection_, std::move(listener), ReadGatewayLimits(), name);
     if (engine->Started()) {
       engine_ = std::move(engine);
       return true;

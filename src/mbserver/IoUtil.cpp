@@ -107,7 +107,8 @@ UniqueFd ListenTcp(const std::string& address, int port, std::string* error) {
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
     return fail(std::string("bind: ") + std::strerror(errno));
-  if (::listen(fd.get(), SOMAXCONN) != 0) return fail(std::string("listen: ") + std::strerror(errno));
+  if (::listen(fd.get(), SOMAXCONN) != 0)
+    return fail(std::string("listen: ") + std::strerror(errno));
   return fd;
 }
 

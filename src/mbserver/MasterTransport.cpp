@@ -58,7 +58,8 @@ bool SerialMaster::Send(ByteView request) {
                               : ByteView(rtu);
   const bool sent = port_.Write(adu, Clock::now() + Millis(timing_.timeoutMs) + FrameTime(adu.size()));
   lastActivity_ = Clock::now();
-  if (sent) sentUntil_ = lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
+  if (sent)
+    sentUntil_ = lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
   return sent;
 }
 
@@ -207,7 +208,8 @@ std::int32_t TcpMaster::Broadcast(ByteView request) {
   const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!sock_ && !ConnectBefore(deadline)) return kPortWrite;
-    if (ReceiveTimeoutBefore(deadline) && WriteAll(sock_.get(), EncodeMbap(++transaction_, request), deadline, true))
+    if (ReceiveTimeoutBefore(deadline) &&
+        WriteAll(sock_.get(), EncodeMbap(++transaction_, request), deadline, true))
       return kOk;
     sock_.reset();  // broken: made again once
   }

@@ -5,7 +5,8 @@
 #include "ModbusSrv.h"
 #include "Tlambtransactioncls.h"
 
-TlaMBBridge::TlaMBBridge(kd::Component* owner) : kd::Component(owner), setup_(std::make_unique<TlaMBSetup>()) {
+TlaMBBridge::TlaMBBridge(kd::Component* owner)
+    : kd::Component(owner), setup_(std::make_unique<TlaMBSetup>()) {
   setup_->HostName = HostName;
   setup_->TCPIPPort = TcpPort;
   EnsureServer();

@@ -6,13 +6,16 @@
 
 TlaMBConnSet::TlaMBConnSet(kd::Component* owner) : kd::Component(owner) {}
 
-TlaMBConnSet::~TlaMBConnSet() { ClearSet(); }
+TlaMBConnSet::~TlaMBConnSet() {
+  ClearSet();
+}
 
 void TlaMBConnSet::GetConnListFromIniFile(kd::StringList* list, const std::string& fileName) {
   kd::ReadIniSectionNames(list, fileName);
 }
 
-void TlaMBConnSet::GetConnListFromRegistry(kd::StringList* list, kd::RootKey root, const std::string& path) {
+void TlaMBConnSet::GetConnListFromRegistry(kd::StringList* list, kd::RootKey root,
+                                           const std::string& path) {
   kd::ReadRegistryKeyNames(list, root, path);
 }
 
@@ -31,8 +34,8 @@ void TlaMBConnSet::CreateSetFromRegistry(kd::RootKey root, const std::string& pa
 }
 
 template <class Read>
-TlaMBThread* TlaMBConnSet::AddConnectFrom(const std::string& name, bool force, const std::string& source,
-                                          Read&& read) {
+TlaMBThread* TlaMBConnSet::AddConnectFrom(const std::string& name, bool force,
+                                          const std::string& source, Read&& read) {
   if (name.empty()) return nullptr;
   if (TlaMBThread* present = FindByName(name)) return present;
   TlaMBSetup settings;
@@ -48,13 +51,16 @@ TlaMBThread* TlaMBConnSet::AddConnectFrom(const std::string& name, bool force, c
   return added;
 }
 
-TlaMBThread* TlaMBConnSet::AddConnectFromIniFile(const std::string& name, const std::string& fileName, bool force) {
-  return AddConnectFrom(name, force, fileName, [&](TlaMBSetup& s) { return s.ReadFromIniFile(fileName); });
+TlaMBThread* TlaMBConnSet::AddConnectFromIniFile(const std::string& name,
+                                                 const std::string& fileName, bool force) {
+  return AddConnectFrom(name, force, fileName,
+                        [&](TlaMBSetup& s) { return s.ReadFromIniFile(fileName); });
 }
 
-TlaMBThread* TlaMBConnSet::AddConnectFromRegistry(const std::string& name, kd::RootKey root, const std::string& path,
-                                                  bool force) {
-  return AddConnectFrom(name, force, "\\" + path, [&](TlaMBSetup& s) { return s.ReadFromRegistry(root, path); });
+TlaMBThread* TlaMBConnSet::AddConnectFromRegistry(const std::string& name, kd::RootKey root,
+                                                  const std::string& path, bool force) {
+  return AddConnectFrom(name, force, "\\" + path,
+                        [&](TlaMBSetup& s) { return s.ReadFromRegistry(root, path); });
 }
 
 void TlaMBConnSet::AddConnect(TlaMBThread* connection) {
@@ -67,8 +73,9 @@ void TlaMBConnSet::AddConnect(TlaMBThread* connection) {
 
 bool TlaMBConnSet::DeleteConnect(TlaMBThread* connection) {
   if (!connection) return false;
-  auto it = std::find_if(connections_.begin(), connections_.end(),
-                         [connection](const std::unique_ptr<TlaMBThread>& c) { return c.get() == connection; });
+  auto it = std::find_if(
+      connections_.begin(), connections_.end(),
+      [connection](const std::unique_ptr<TlaMBThread>& c) { return c.get() == connection; });
   if (it == connections_.end()) return false;
   std::unique_ptr<TlaMBThread> gone = std::move(*it);
   connections_.erase(it);
@@ -76,7 +83,9 @@ bool TlaMBConnSet::DeleteConnect(TlaMBThread* connection) {
   return true;  // `gone` ends the worker and waits for it
 }
 
-bool TlaMBConnSet::DeleteConnect(const std::string& name) { return DeleteConnect(FindByName(name)); }
+bool TlaMBConnSet::DeleteConnect(const std::string& name) {
+  return DeleteConnect(FindByName(name));
+}
 
 void TlaMBConnSet::ClearSet() {
   while (!connections_.empty()) DeleteConnect(connections_.front().get());

@@ -31,14 +31,16 @@ class TlaMBConnSet : public kd::Component {
   ~TlaMBConnSet() override;  // ClearSet (OnDelete for each connection)
   std::string ClassName() const override { return "TlaMBConnSet"; }
 
-  TlaConnSetEvent OnAdd;                // after a connection joined
-  TlaConnSetEvent OnDelete;             // before a connection is destroyed
-  TlaConnLoadErrorEvent OnLoadError;    // settings that did not load, or a disabled connection without force
+  TlaConnSetEvent OnAdd;     // after a connection joined
+  TlaConnSetEvent OnDelete;  // before a connection is destroyed
+  TlaConnLoadErrorEvent
+      OnLoadError;  // settings that did not load, or a disabled connection without force
 
   // The list is cleared first; names that cannot be read give the single
   // line "-Error-". A null list does nothing.
   static void GetConnListFromIniFile(kd::StringList* list, const std::string& fileName);
-  static void GetConnListFromRegistry(kd::StringList* list, kd::RootKey root, const std::string& path);
+  static void GetConnListFromRegistry(kd::StringList* list, kd::RootKey root,
+                                      const std::string& path);
 
   // ClearSet, then one connection per name in list order.
   void CreateSetFromIniFile(const std::string& fileName, bool force);
@@ -49,9 +51,10 @@ class TlaMBConnSet : public kd::Component {
   // and say Enabled, or with `force`; otherwise OnLoadError and null. Null
   // for an empty name. A registry key that lacks a value raises the
   // registry's error (nothing is added).
-  TlaMBThread* AddConnectFromIniFile(const std::string& name, const std::string& fileName, bool force);
-  TlaMBThread* AddConnectFromRegistry(const std::string& name, kd::RootKey root, const std::string& path,
-                                      bool force);
+  TlaMBThread* AddConnectFromIniFile(const std::string& name, const std::string& fileName,
+                                     bool force);
+  TlaMBThread* AddConnectFromRegistry(const std::string& name, kd::RootKey root,
+                                      const std::string& path, bool force);
 
   // Takes the connection into the set (the set then owns it), OnAdd. Null,
   // or a connection already in the set, is ignored.
@@ -71,7 +74,8 @@ class TlaMBConnSet : public kd::Component {
   // A new connection with the settings read by `read` (on a temporary
   // TlaMBSetup named `name`), when they load and (Enabled or force).
   template <class Read>
-  TlaMBThread* AddConnectFrom(const std::string& name, bool force, const std::string& source, Read&& read);
+  TlaMBThread* AddConnectFrom(const std::string& name, bool force, const std::string& source,
+                              Read&& read);
 
   std::vector<std::unique_ptr<TlaMBThread>> connections_;
 };

@@ -31,7 +31,9 @@ class Collection : public TlaDeviceCollection {
       EXPECT_EQ(FindByName(name(d)), nullptr);  // already out of the set
       log.push_back("delete " + name(d));
     };
-    OnMaxDeviceCount = [this, name](TlaDeviceCollection*, TlaDeviceSlave* d) { log.push_back("full " + name(d)); };
+    OnMaxDeviceCount = [this, name](TlaDeviceCollection*, TlaDeviceSlave* d) {
+      log.push_back("full " + name(d));
+    };
     OnError = [this](TlaDeviceCollection*, const std::string& device, const std::string& file) {
       log.push_back("error " + device + " " + file);
     };
@@ -118,7 +120,8 @@ TEST_F(DeviceCollection, LoadErrorsAndRefusalsLeaveNothingBehind) {
   EXPECT_FALSE(c.AddDevice(&mine));
   EXPECT_FALSE(c.AddDevice(nullptr));
   EXPECT_TRUE(c.AddDevice(c.GetDevice(0)));  // already there: once only
-  EXPECT_EQ(c.Take(), (std::vector<std::string>{"add Drive A", "add Drive B", "full Drive C", "full Mine"}));
+  EXPECT_EQ(c.Take(),
+            (std::vector<std::string>{"add Drive A", "add Drive B", "full Drive C", "full Mine"}));
   EXPECT_EQ(c.GetCountDevice(), 2);
   EXPECT_EQ(CountedDevice::alive, 3);
   EXPECT_FALSE(c.DeleteDevice(&mine));  // not the set's to delete
@@ -139,7 +142,8 @@ TEST_F(DeviceCollection, RegistryKeys) {
     reg.WriteString("ConnectionName", "COM1");  // nothing else
   }
   kd::StringList names;
-  TlaDeviceCollection::GetDeviceListFromRegistry(&names, kd::HKEY_CURRENT_USER, "Software\\Plant\\Devices");
+  TlaDeviceCollection::GetDeviceListFromRegistry(&names, kd::HKEY_CURRENT_USER,
+                                                 "Software\\Plant\\Devices");
   EXPECT_EQ(names.Lines(), (std::vector<std::string>{"Drive A", "Drive B"}));
 
   Collection c;
@@ -148,7 +152,8 @@ TEST_F(DeviceCollection, RegistryKeys) {
   EXPECT_EQ(c.GetDevice(1)->GetModBusAddress(), 2);
 
   // A key that does not open: "-Error-", whose device does not load (no event).
-  TlaDeviceCollection::GetDeviceListFromRegistry(&names, kd::HKEY_CURRENT_USER, "Software\\Nowhere");
+  TlaDeviceCollection::GetDeviceListFromRegistry(&names, kd::HKEY_CURRENT_USER,
+                                                 "Software\\Nowhere");
   EXPECT_EQ(names.Lines(), (std::vector<std::string>{"-Error-"}));
   c.CreateSetFromRegistry(kd::HKEY_CURRENT_USER, "Software\\Nowhere");
   EXPECT_EQ(c.Take(), (std::vector<std::string>{"delete Drive A", "delete Drive B"}));
@@ -182,7 +187,9 @@ TEST_F(DeviceCollection, LookUpsAndDeletion) {
   {
     auto d = std::make_unique<Collection>();
     d->CreateSetFromIniFile(dir.File("devices.ini"));
-    d->OnDelete = [&](TlaDeviceCollection*, TlaDeviceSlave* dev) { deleted.push_back(dev->DeviceSetup()->GetName()); };
+    d->OnDelete = [&](TlaDeviceCollection*, TlaDeviceSlave* dev) {
+      deleted.push_back(dev->DeviceSetup()->GetName());
+    };
   }
   EXPECT_EQ(deleted, (std::vector<std::string>{"Drive A", "Drive B"}));
 

@@ -127,7 +127,8 @@ TEST_F(BridgeTest, StartsOnAFreePortAndTellsWhyNotOnATakenOne) {
   EXPECT_EQ(b.Take(), (Log{"error -6"}));
   EXPECT_FALSE(b.GetServerActive());
   EXPECT_FALSE(b.GetConnected());
-  EXPECT_NE(err.Text().find("127.0.0.1:" + std::to_string(slave->Port()) + ": bind: Address already in use"),
+  EXPECT_NE(err.Text().find("127.0.0.1:" + std::to_string(slave->Port()) +
+                            ": bind: Address already in use"),
             std::string::npos)
       << err.Text();
 
@@ -158,8 +159,9 @@ TEST_F(BridgeTest, StartsOnAFreePortAndTellsWhyNotOnATakenOne) {
 // answer the one of the registers asked for.
 TEST_F(BridgeTest, ServesTheSimulatedDriveToManyClients) {
   kdtest::SocatPair pair;
-  kdsim::SimProcess sim(KD_SIM_EXE, {"--rtu", pair.A(), "--par", std::string(KD_DATA_DIR) + "/KD730_Parameters.par",
-                                     "--slave", "1", "--baud", "19200", "--parity", "even"});
+  kdsim::SimProcess sim(
+      KD_SIM_EXE, {"--rtu", pair.A(), "--par", std::string(KD_DATA_DIR) + "/KD730_Parameters.par",
+                   "--slave", "1", "--baud", "19200", "--parity", "even"});
   MapComPort(1, pair.B());
   LoggedBridge b;
   TlaMBSetup& s = b.Setup();
@@ -173,11 +175,11 @@ TEST_F(BridgeTest, ServesTheSimulatedDriveToManyClients) {
   ASSERT_EQ(b.Take(), (Log{"start"}));
   const std::string port = std::to_string(b.TcpPort);
 
-  // Setup registers 1..16 := 1001..1016 by mbpoll (function 16), 17 := 4321 by libmodbus (function 6);
-  // the drive takes up to 17 registers in one request.
+  // Setup registers 1..16 := 1001..1016 by mbpoll (function 16), 17 := 4321 by libmodbus (function
+  // 6); the drive takes up to 17 registers in one request.
   constexpr int kFirst = 1, kCount = 17;
-  std::vector<std::string> write{"mbpoll", "-m", "tcp", "-a", "1", "-t", "4", "-0", "-r", "1", "-p", port,
-                                 "127.0.0.1"};
+  std::vector<std::string> write{"mbpoll", "-m", "tcp", "-a", "1",  "-t",       "4",
+                                 "-0",     "-r", "1",   "-p", port, "127.0.0.1"};
   for (int k = 1; k < kCount; ++k) write.push_back(std::to_string(1000 + k));
   kdtest::ChildProcess writer(write);
   EXPECT_EQ(writer.Wait(30s), 0) << writer.ReadAll(1s);
@@ -186,8 +188,8 @@ TEST_F(BridgeTest, ServesTheSimulatedDriveToManyClients) {
   ASSERT_EQ(modbus_write_register(ctx.get(), kCount, 4321), 1) << modbus_strerror(errno);
   auto expected = [](int k) { return k == kCount ? 4321 : 1000 + k; };
 
-  kdtest::ChildProcess reader({"mbpoll", "-m", "tcp", "-a", "1", "-t", "4", "-0", "-r", "1", "-c", std::to_string(kCount), "-1", "-p",
-                               port, "127.0.0.1"});
+  kdtest::ChildProcess reader({"mbpoll", "-m", "tcp", "-a", "1", "-t", "4", "-0", "-r", "1", "-c",
+                               std::to_string(kCount), "-1", "-p", port, "127.0.0.1"});
   const std::string text = reader.ReadAll(30s);
   const std::regex valueLine(R"(\[(\d+)\]:\s+(-?\d+))");
   int values = 0;
@@ -206,7 +208,8 @@ TEST_F(BridgeTest, ServesTheSimulatedDriveToManyClients) {
       for (int r = 0; r < kReads; ++r) {
         uint16_t regs[kBlock] = {};
         const bool ok = modbus_read_registers(c.get(), first, kBlock, regs) == kBlock &&
-                        regs[0] == expected(first) && regs[1] == expected(first + 1) && regs[2] == expected(first + 2);
+                        regs[0] == expected(first) && regs[1] == expected(first + 1) &&
+                        regs[2] == expected(first + 2);
         ++(ok ? good : bad)[static_cast<std::size_t>(i)];
       }
     });

@@ -15,7 +15,9 @@ class LoggedSet : public TlaMBConnSet {
       EXPECT_EQ(s, this);
       log.push_back("add " + c->Setup().Name);
     };
-    OnDelete = [this](TlaMBConnSet*, TlaMBThread* c) { log.push_back("delete " + c->Setup().Name); };
+    OnDelete = [this](TlaMBConnSet*, TlaMBThread* c) {
+      log.push_back("delete " + c->Setup().Name);
+    };
     OnLoadError = [this](TlaMBConnSet*, const std::string& name, const std::string& source) {
       log.push_back("error " + name + " " + source);
     };
@@ -35,7 +37,8 @@ class ConnSet : public mbtest::MbClientTest {};
 // itself; with force "A" joins, idle. A second set first ends the first one's.
 TEST_F(ConnSet, IniFileAddsEnabledConnectionsOrAllWithForce) {
   auto sim = StartSimTcp();
-  const std::string tcp = "ConnType=2\nHostName=127.0.0.1\nTCPIPPort=" + std::to_string(sim->TcpPort()) + "\n";
+  const std::string tcp =
+      "ConnType=2\nHostName=127.0.0.1\nTCPIPPort=" + std::to_string(sim->TcpPort()) + "\n";
   const std::string file = dir_.Write("conn.ini", "[A]\n" + tcp + "[B]\n" + tcp + "Enabled=1\n");
   LoggedSet set;
   set.CreateSetFromIniFile(file, false);
@@ -74,9 +77,10 @@ TEST_F(ConnSet, RegistryKeys) {
     kd::Registry reg(kd::HKEY_CURRENT_USER);
     ASSERT_TRUE(reg.OpenKey("\\Software\\Plant\\Lines\\Line 1", true));
     const std::pair<const char*, int> values[] = {
-        {"ConnType", 1}, {"Retries", 3},   {"RaiseError", 0}, {"BaudRate", 9600},  {"PortNumber", 2},
-        {"ByteSize", 8}, {"FlowCtrl", 0},  {"Parity", 2},     {"StopBits", 1},     {"SilentInt", 5},
-        {"Timeout", 700}, {"TxMode", 0},   {"TCPIPPort", 502}, {"Enabled", 0}};
+        {"ConnType", 1},    {"Retries", 3},   {"RaiseError", 0}, {"BaudRate", 9600},
+        {"PortNumber", 2},  {"ByteSize", 8},  {"FlowCtrl", 0},   {"Parity", 2},
+        {"StopBits", 1},    {"SilentInt", 5}, {"Timeout", 700},  {"TxMode", 0},
+        {"TCPIPPort", 502}, {"Enabled", 0}};
     for (const auto& [name, value] : values) reg.WriteInteger(name, value);
     reg.WriteString("HostName", "");
     ASSERT_TRUE(reg.OpenKey("\\Software\\Plant\\Broken\\Line 9", true));
@@ -101,8 +105,9 @@ TEST_F(ConnSet, RegistryKeys) {
   set.CreateSetFromRegistry(kd::HKEY_CURRENT_USER, "Software\\Nowhere", true);
   EXPECT_EQ(set.Take(), (Log{"delete Line 1", "error -Error- \\Software\\Nowhere"}));
   // A key without every value: the registry's error reaches the caller, nothing is added.
-  EXPECT_THROW(set.AddConnectFromRegistry("Line 9", kd::HKEY_CURRENT_USER, "Software\\Plant\\Broken", true),
-               kd::RegistryError);
+  EXPECT_THROW(
+      set.AddConnectFromRegistry("Line 9", kd::HKEY_CURRENT_USER, "Software\\Plant\\Broken", true),
+      kd::RegistryError);
   EXPECT_EQ(set.GetCountConnect(), 0);
   EXPECT_TRUE(set.Take().empty());
 }

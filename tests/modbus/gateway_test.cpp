@@ -35,7 +35,8 @@ class RawClient {
   // Connects to 127.0.0.1:port; with a receive buffer size when given (before the connect).
   explicit RawClient(int port, int receiveBuffer = 0) {
     fd_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (receiveBuffer > 0) ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (receiveBuffer > 0)
+      ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -47,9 +48,11 @@ class RawClient {
 
   bool Send(std::uint16_t transaction, const Bytes& frame) {
     const Bytes message = kd::mb::EncodeMbap(transaction, frame);
-    return ::send(fd_.get(), message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
+    return ::send(fd_.get(), message.data(), message.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(message.size());
   }
-  // The next message: transaction id and frame; nullopt when none comes in time or the connection ends.
+  // The next message: transaction id and frame; nullopt when none comes in time or the connection
+  // ends.
   std::optional<std::pair<std::uint16_t, Bytes>> Receive(kdtest::Millis timeout) {
     const auto deadline = kd::mb::Clock::now() + timeout;
     for (;;) {
@@ -71,7 +74,8 @@ class RawClient {
     if (!m || m->first != tid) return std::nullopt;
     return m->second;
   }
-  // True when the gateway closes the connection within the timeout (what it still sends is read and dropped).
+  // True when the gateway closes the connection within the timeout (what it still sends is read and
+  // dropped).
   bool ClosedWithin(kdtest::Millis timeout) {
     const auto deadline = kd::mb::Clock::now() + timeout;
     while (Fill(deadline)) in_.clear();
@@ -79,8 +83,12 @@ class RawClient {
   }
 
   static Bytes ReadFrame(std::uint8_t slave, int address, int count) {
-    return {slave, 0x03, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address),
-            static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count)};
+    return {slave,
+            0x03,
+            static_cast<std::uint8_t>(address >> 8),
+            static_cast<std::uint8_t>(address),
+            static_cast<std::uint8_t>(count >> 8),
+            static_cast<std::uint8_t>(count)};
   }
 
  private:
@@ -328,7 +336,8 @@ TEST_F(GatewayTest, ABurstOfConnectionsIsAcceptedAtOnce) {
   }
   // Each of them is served.
   for (std::size_t i = 0; i < sockets.size(); ++i) {
-    const Bytes request = kd::mb::EncodeMbap(static_cast<std::uint16_t>(i), RawClient::ReadFrame(1, 0, 4));
+    const Bytes request =
+        kd::mb::EncodeMbap(static_cast<std::uint16_t>(i), RawClient::ReadFrame(1, 0, 4));
     ASSERT_EQ(::send(sockets[i].get(), request.data(), request.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(request.size()));
   }
@@ -337,13 +346,15 @@ TEST_F(GatewayTest, ABurstOfConnectionsIsAcceptedAtOnce) {
     Bytes answer(expected.size());
     std::size_t got = 0;
     while (got < answer.size() &&
-           kd::mb::WaitFd(sockets[i].get(), POLLIN, kd::mb::Clock::now() + 5s) == kd::mb::WaitResult::Ready) {
+           kd::mb::WaitFd(sockets[i].get(), POLLIN, kd::mb::Clock::now() + 5s) ==
+               kd::mb::WaitResult::Ready) {
       const ssize_t n = ::recv(sockets[i].get(), answer.data() + got, answer.size() - got, 0);
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
     ASSERT_EQ(got, answer.size()) << "client " << i;
-    EXPECT_TRUE(std::equal(answer.begin() + 2, answer.end(), expected.begin() + 2)) << "client " << i;
+    EXPECT_TRUE(std::equal(answer.begin() + 2, answer.end(), expected.begin() + 2))
+        << "client " << i;
   }
 }
 
@@ -361,7 +372,9 @@ TEST_F(GatewayTest, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
     fds.push_back(std::stoi(e.path().filename().string()));
   std::sort(fds.begin(), fds.end());
   int lowest = 1;
-  while (lowest - static_cast<int>(std::lower_bound(fds.begin(), fds.end(), lowest) - fds.begin()) < 1) ++lowest;
+  while (lowest - static_cast<int>(std::lower_bound(fds.begin(), fds.end(), lowest) - fds.begin()) <
+         1)
+    ++lowest;
   rlimit limit{};
   ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit), 0);
   limit.rlim_cur = static_cast<rlim_t>(lowest);
@@ -371,7 +384,8 @@ TEST_F(GatewayTest, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
 
   std::vector<std::unique_ptr<RawClient>> refused;
   for (int i = 0; i < 10; ++i) refused.push_back(std::make_unique<RawClient>(port_));
-  for (std::size_t i = 0; i < refused.size(); ++i) EXPECT_TRUE(refused[i]->ClosedWithin(3s)) << "client " << i;
+  for (std::size_t i = 0; i < refused.size(); ++i)
+    EXPECT_TRUE(refused[i]->ClosedWithin(3s)) << "client " << i;
   const auto before = kdtest::CpuTime(pid);
   std::this_thread::sleep_for(1s);
   EXPECT_LT(kdtest::CpuTime(pid) - before, 250ms);  // a spinning server takes most of the second
@@ -396,7 +410,8 @@ TEST_F(ProxyTest, GatewayBroadcastIsSentAndNotAnswered) {
   ASSERT_TRUE(gateway->StartServer());
 
   RawClient client(port);
-  ASSERT_TRUE(client.Send(1, Bytes{0x00, 0x06, 0x00, 0x0A, 0x04, 0xD2}));  // register 10 := 1234, to all
+  ASSERT_TRUE(
+      client.Send(1, Bytes{0x00, 0x06, 0x00, 0x0A, 0x04, 0xD2}));  // register 10 := 1234, to all
   ASSERT_TRUE(client.Send(2, RawClient::ReadFrame(1, 10, 1)));
   auto m = client.Receive(2500ms);  // the read's answer, well before a time-out of the broadcast
   ASSERT_TRUE(m);

@@ -4,10 +4,12 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QSaveFile>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <unordered_map>
 
 #include "Exception.h"
 
@@ -176,11 +178,34 @@ TCanvas::TCanvas(QImage* image) : image_(image) {
   brush_.OnChange = [this](TGraphicsObject*) { brushDirty_ = true; };
   font_.OnChange = [this](TGraphicsObject*) {
     fontDirty_ = true;
-    metrics_.reset();
+    current_ = nullptr;
   };
 }
 
 TCanvas::~TCanvas() { Flush(); }
+
+struct TCanvas::FontCache {
+  FontCache(const TFont& f, const QFont& q)
+      : name(f.Name()), size(f.Size()), style(f.Style()), font(q), metrics(q) {}
+  std::string name;
+  int size;
+  std::uint8_t style;
+  QFont font;
+  QFontMetrics metrics;
+  std::unordered_map<std::string, int> widths;
+  std::unordered_map<std::string, std::vector<QGlyphRun>> runs;  // baseline at y = 0
+};
+
+TCanvas::FontCache& TCanvas::CurrentFont() {
+  if (current_) return *current_;
+  for (const auto& f : fonts_)
+    if (f->size == font_.Size() && f->style == font_.Style() && f->name == font_.Name())
+      return *(current_ = f.get());
+  constexpr size_t kMaxFonts = 32;
+  if (fonts_.size() >= kMaxFonts) fonts_.clear();
+  fonts_.push_back(std::make_unique<FontCache>(font_, font_.ToQFont()));
+  return *(current_ = fonts_.back().get());
+}
 
 void TCanvas::Flush() {
   if (painter_) {
@@ -217,14 +242,34 @@ void TCanvas::ApplyState() {
     brushDirty_ = false;
   }
   if (fontDirty_) {
-    painter_->setFont(font_.ToQFont());
+    painter_->setFont(CurrentFont().font);
     fontDirty_ = false;
   }
 }
 
 const QFontMetrics& TCanvas::Metrics() {
-  if (!metrics_) metrics_ = std::make_unique<QFontMetrics>(font_.ToQFont());
-  return *metrics_;
+  return CurrentFont().metrics;
+}
+
+const std::vector<QGlyphRun>& TCanvas::GlyphRuns(const std::string& text) {
+  FontCache& f = CurrentFont();
+  auto it = f.runs.find(text);
+  if (it != f.runs.end()) return it->second;
+  constexpr size_t kMaxTexts = 512;
+  if (f.runs.size() >= kMaxTexts) f.runs.clear();
+  QTextLayout layout(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), f.font);
+  layout.setCacheEnabled(true);
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  std::vector<QGlyphRun> runs;
+  for (QGlyphRun run : layout.glyphRuns()) {
+    QList<QPointF> at = run.positions();
+    for (QPointF& p : at) p.ry() -= line.ascent();
+    run.setPositions(at);
+    runs.push_back(run);
+  }
+  return f.runs.emplace(text, std::move(runs)).first->second;
 }
 
 void TCanvas::UseCap(Qt::PenCapStyle cap) {
@@ -263,17 +308,10 @@ void TCanvas::ThinLine(QPainter* p, int x1, int y1, int x2, int y2) {
 // leaves out its end pixel, which is the next one's first; parts outside
 // the image or the clip rectangle are skipped without being walked.
 void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern) {
-  int period = 0;
-  for (int len : pattern) period += len;
-  auto lit = [&pattern](int phase) {
-    bool on = true;
-    for (int len : pattern) {
-      if (phase < len) return on;
-      phase -= len;
-      on = !on;
-    }
-    return false;
-  };
+  std::vector<bool> lit;  // per step of the pattern
+  for (size_t i = 0; i < pattern.size(); ++i)
+    lit.insert(lit.end(), static_cast<size_t>(pattern[i]), i % 2 == 0);
+  const auto period = static_cast<std::int64_t>(lit.size());
   double lo[2] = {-1.0, -1.0};
   double hi[2] = {static_cast<double>(image_->width()), static_cast<double>(image_->height())};
   if (clipOn_) {
@@ -297,19 +335,39 @@ void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std
         if (start[axis] < lo[axis] || start[axis] > hi[axis]) kTo = -1;
         continue;
       }
-      double k1 = (lo[axis] - start[axis]) * steps / d[axis];
-      double k2 = (hi[axis] - start[axis]) * steps / d[axis];
+      double k1 =
+          (lo[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
+      double k2 =
+          (hi[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
       if (k1 > k2) std::swap(k1, k2);
       kFrom = std::max(kFrom, std::floor(k1) - 1);
       kTo = std::min(kTo, std::ceil(k2) + 1);
     }
     const auto first = static_cast<std::int64_t>(std::max(kFrom, 0.0));
     const std::int64_t end = kTo < 0 ? 0 : std::min(static_cast<std::int64_t>(kTo) + 1, steps);
-    for (std::int64_t k = first; k < end; ++k) {
-      if (!lit(static_cast<int>((phase + k) % period))) continue;
-      const double t = static_cast<double>(k) / static_cast<double>(steps);
-      pixels.emplace_back(a.x + static_cast<int>(std::lround(t * static_cast<double>(d[0]))),
-                          a.y + static_cast<int>(std::lround(t * static_cast<double>(d[1]))));
+    if (first < end) {
+      // Along each axis the offset at step k is k * |d| / steps rounded half
+      // up: q + r / den, carried on step by step.
+      struct Axis {
+        std::int64_t q, r, add, sign;
+      } axes[2];
+      const std::int64_t den = 2 * steps;
+      for (int axis = 0; axis < 2; ++axis) {
+        const std::int64_t ad = std::abs(d[axis]);
+        const std::int64_t num = 2 * first * ad + steps;
+        axes[axis] = {num / den, num % den, 2 * ad, d[axis] < 0 ? -1 : 1};
+      }
+      std::int64_t at = (phase + first) % period;
+      for (std::int64_t k = first; k < end; ++k) {
+        if (lit[static_cast<size_t>(at)])
+          pixels.emplace_back(static_cast<int>(a.x + axes[0].sign * axes[0].q),
+                              static_cast<int>(a.y + axes[1].sign * axes[1].q));
+        if (++at == period) at = 0;
+        for (Axis& ax : axes) {
+          ax.r += ax.add;
+          while (ax.r >= den) ax.r -= den, ++ax.q;
+        }
+      }
     }
     phase = (phase + steps) % period;
   }
@@ -340,6 +398,32 @@ void TCanvas::Line(int x1, int y1, int x2, int y2) {
   }
 }
 
+// A wide solid polyline as separate segments with square ends, which cover
+// the joints; the ends of the whole line are pulled in by half the width so
+// that it stops where a flat end would. The raster engine fills such segments
+// directly, without building joined outlines.
+void TCanvas::WidePolyline(QPainter* p, const std::vector<TPoint>& points) {
+  std::vector<QLineF> lines;
+  lines.reserve(points.size());
+  for (size_t i = 0; i + 1 < points.size(); ++i)
+    if (!(points[i] == points[i + 1]))
+      lines.emplace_back(points[i].x, points[i].y, points[i + 1].x, points[i + 1].y);
+  if (lines.empty()) return;
+  const double half = pen_.Width() / 2.0;
+  auto pullIn = [half](QPointF& end, const QPointF& other) {
+    QLineF l(end, other);
+    l.setLength(std::min(half, l.length() / 2));
+    end = l.p2();
+  };
+  QPointF start = lines.front().p1(), last = lines.back().p2();
+  pullIn(start, lines.front().p2());
+  pullIn(last, lines.back().p1());
+  lines.front().setP1(start);
+  lines.back().setP2(last);
+  UseCap(Qt::SquareCap);
+  p->drawLines(lines.data(), static_cast<int>(lines.size()));
+}
+
 void TCanvas::Polyline(const std::vector<TPoint>& points) {
   const size_t n = points.size();
   if (n < 2 || pen_.Mode() == pmNop) return;
@@ -347,6 +431,11 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (!p) return;
   if (pen_.Width() <= 1 && !ThinPattern(pen_.Style()).empty()) {
     PatternedPolyline(p, points.data(), n, ThinPattern(pen_.Style()));
+    return;
+  }
+  // Segments overlap at the joints: only where drawing twice changes nothing.
+  if (pen_.Width() > 1 && pen_.Style() == psSolid && pen_.Mode() == pmCopy) {
+    WidePolyline(p, points);
     return;
   }
   std::vector<QPoint> qpoints;
@@ -430,9 +519,9 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   if (text.empty()) return;
   QPainter* p = Painter();
   if (!p) return;
-  const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   const QFontMetrics& fm = Metrics();
-  const QRect cell(0, 0, fm.horizontalAdvance(s), fm.height());
+  const QRect cell(0, 0, TextWidth(text), fm.height());
+  const std::vector<QGlyphRun>& runs = GlyphRuns(text);
   const QPen keep = p->pen();
   if (font_.Orientation() != 0) {
     p->save();
@@ -440,18 +529,25 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     p->rotate(-font_.Orientation() / 10.0);
     if (brush_.Style() != bsClear) p->fillRect(cell, ToQColor(brush_.Color()));
     p->setPen(ToQColor(font_.Color()));
-    p->drawText(0, fm.ascent(), s);
+    for (const QGlyphRun& run : runs) p->drawGlyphRun(QPointF(0, fm.ascent()), run);
     p->restore();
     return;
   }
   if (brush_.Style() != bsClear) p->fillRect(cell.translated(x, y), ToQColor(brush_.Color()));
   p->setPen(ToQColor(font_.Color()));
-  p->drawText(x, y + fm.ascent(), s);
+  for (const QGlyphRun& run : runs) p->drawGlyphRun(QPointF(x, y + fm.ascent()), run);
   p->setPen(keep);
 }
 
 int TCanvas::TextWidth(const std::string& text) {
-  return Metrics().horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  FontCache& f = CurrentFont();
+  auto it = f.widths.find(text);
+  if (it != f.widths.end()) return it->second;
+  constexpr size_t kMaxTexts = 512;
+  if (f.widths.size() >= kMaxTexts) f.widths.clear();
+  const int w = f.metrics.horizontalAdvance(
+      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  return f.widths.emplace(text, w).first->second;
 }
 
 int TCanvas::TextHeight(const std::string& text) { return text.empty() ? 0 : Metrics().height(); }

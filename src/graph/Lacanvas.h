@@ -9,6 +9,7 @@
 // Line and Polyline leave out the last pixel of a line. The dash pattern of a
 // thin pen runs along a whole polyline, not restarting at its vertices.
 #include <QFont>
+#include <QGlyphRun>
 #include <QImage>
 
 #include <cstdint>
@@ -159,16 +160,24 @@ class TCanvas {
   void Flush();
 
  private:
+  // A font met on this canvas, with its metrics and what shaping gave for the
+  // texts measured and drawn in it (the same labels come back every drawing).
+  struct FontCache;
+  FontCache& CurrentFont();
   QPainter* Painter();
   const QFontMetrics& Metrics();
+  // The text in the current font, shaped once.
+  const std::vector<QGlyphRun>& GlyphRuns(const std::string& text);
   void ApplyState();
   void UseCap(Qt::PenCapStyle cap);
   void ThinLine(QPainter* p, int x1, int y1, int x2, int y2);
   void PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern);
+  void WidePolyline(QPainter* p, const std::vector<TPoint>& points);
 
   QImage* image_;
   std::unique_ptr<QPainter> painter_;
-  std::unique_ptr<QFontMetrics> metrics_;
+  std::vector<std::unique_ptr<FontCache>> fonts_;
+  FontCache* current_ = nullptr;  // the entry of font_, null until looked up
   TPen pen_;
   TBrush brush_;
   TFont font_;

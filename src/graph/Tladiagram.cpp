@@ -336,10 +336,21 @@ bool TlaDiagram::Draw(kd::TCanvas* canvas) {
   canvas->Brush().Set(kd::clRed, kd::bsSolid);
   canvas->Pen().SetColor(dgrBack_);
   canvas->Brush().SetColor(dgrBack_);
-  canvas->Rectangle(a.left, a.top, a.right + 1, a.bottom + 1);
+  const kd::TRect outer{a.left, a.top, a.right + 1, a.bottom + 1};
+  const kd::TRect plot{p.left, p.top, p.right + 1, p.bottom + 1};
+  if (plot.left >= outer.left && plot.top >= outer.top && plot.right <= outer.right &&
+      plot.bottom <= outer.bottom && plot.left < plot.right && plot.top < plot.bottom) {
+    // Around the plot only: each pixel is filled once.
+    canvas->FillRect({outer.left, outer.top, outer.right, plot.top});
+    canvas->FillRect({outer.left, plot.bottom, outer.right, outer.bottom});
+    canvas->FillRect({outer.left, plot.top, plot.left, plot.bottom});
+    canvas->FillRect({plot.right, plot.top, outer.right, plot.bottom});
+  } else {
+    canvas->Rectangle(outer.left, outer.top, outer.right, outer.bottom);
+  }
   canvas->Pen().SetColor(trkBack_);
   canvas->Brush().SetColor(trkBack_);
-  canvas->FillRect({p.left, p.top, p.right + 1, p.bottom + 1});
+  canvas->FillRect(plot);
 
   for (TlaTraccia* t : traces_) t->Draw(canvas, x, y);
 

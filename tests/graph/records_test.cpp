@@ -1,7 +1,11 @@
 // Records, rectangle helpers and the value codecs of the setup text.
 #include <gtest/gtest.h>
 
+#include <QPainter>
+#include <vector>
+
 #include "Exception.h"
+#include "Lacanvas.h"
 #include "Lagraphsetup.h"
 #include "Lagraphtypes.h"
 
@@ -126,4 +130,49 @@ TEST(GraphCanvas, BrushGetsSolidWithAColour) {
   EXPECT_EQ(b.Style(), kd::bsSolid);
   b.SetColor(0x123456);
   EXPECT_EQ(changes, 1);
+}
+
+TEST(GraphCanvas, TextsAreMeasuredAndDrawnInTheirOwnFont) {
+  // What the canvas keeps of a text belongs to the font it was met in.
+  kd::TBitmap bmp(80, 30);
+  kd::TCanvas& c = bmp.Canvas();
+  c.Brush().SetStyle(kd::bsClear);
+  auto picture = [&](int size, std::uint8_t style) {
+    c.Brush().Set(kd::clBlack, kd::bsSolid);
+    c.FillRect({0, 0, 80, 30});
+    c.Brush().SetStyle(kd::bsClear);
+    c.Font().Set(kd::clWhite, "Arial", size, style, 0);
+    c.TextOut(2, 2, "12:30:05");
+    return std::pair{c.TextWidth("12:30:05"), bmp.Image().copy()};
+  };
+  const auto small = picture(-10, 0), large = picture(-16, 0), bold = picture(-10, kd::fsBold);
+  EXPECT_LT(small.first, large.first);
+  EXPECT_LT(small.first, bold.first);
+  EXPECT_NE(small.second, large.second);
+  EXPECT_NE(small.second, bold.second);
+  EXPECT_EQ(picture(-10, 0), small);
+}
+
+TEST(GraphCanvas, WideLineBendsLikeOneJoinedLine) {
+  // A right-angled bend and a zigzag of a 3-pixel line: the same pixels as
+  // one outline with mitred joints and flat ends.
+  const std::vector<std::vector<kd::TPoint>> lines = {
+      {{10, 10}, {40, 10}, {40, 40}}, {{5, 30}, {20, 30}, {20, 15}, {45, 15}, {45, 35}, {60, 35}}};
+  for (const auto& points : lines) {
+    kd::TBitmap bmp(70, 50);
+    kd::TCanvas& c = bmp.Canvas();
+    c.Pen().Set(0x0000FF, kd::pmCopy, kd::psSolid, 3);
+    c.Polyline(points);
+    QImage expected(70, 50, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    {
+      QPainter p(&expected);
+      QPen pen(QColor(255, 0, 0), 3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+      p.setPen(pen);
+      std::vector<QPoint> q;
+      for (const kd::TPoint& pt : points) q.emplace_back(pt.x, pt.y);
+      p.drawPolyline(q.data(), static_cast<int>(q.size()));
+    }
+    EXPECT_EQ(bmp.Image(), expected) << points.size() << " points";
+  }
 }

@@ -1,6 +1,5 @@
 #include "Modulenetwork.h"
 
-
 #include "Apptext.h"
 #include "Dlgtcp.h"
 #include "Formats.h"
@@ -11,6 +10,7 @@
 #include "Tlambsimpletransacls.h"
 #include "Tlambthreadthr.h"
 #include "Winmain.h"
+#include "Winscope.h"
 #include "Winsetup.h"
 
 TNetwork* Network = nullptr;
@@ -180,15 +180,28 @@ void TNetwork::ConnError(TlaMBThread* sender) {
   LogLine("Connection Error: " + ErrorMessage(sender->GetLastError()));
 }
 
-void TNetwork::laDeviceStateUpdate(TlaMBTransaction*, std::int32_t) {
+void TNetwork::laDeviceStateUpdate(TlaMBTransaction* sender, std::int32_t) {
   TlaDeviceKD730& d = *laDevice;
   if (!d.CfgFlags) return;
-  // The oscilloscope samples go here once the oscilloscope window is part of
-  // the program.
-  if (d.CfgFlags->GetValueBit(0, 9))
+  // The oscilloscope's samples, at the time of the state read.
+  const double x = sender->GetLastSuccess();
+  auto value = [](TlaRegister* reg) { return reg ? reg->GetValueDouble(0) : 0.0; };
+  if (ScopeForm) {
+    ScopeForm->AddDcBus({x, d.GetDcBusvalue()});
+    ScopeForm->AddArmatureVolt({x, value(d.a_motorV)});
+    ScopeForm->AddCurrent({x, value(d.i_motorA)});
+    ScopeForm->AddCurrentLimit({x, d.GetCurrentLimitValue()});
+    ScopeForm->AddArmatureSpeed({x, d.GetArmatureValue()});
+    ScopeForm->AddFeedback({x, d.GetTachoValue()});
+  }
+  if (d.CfgFlags->GetValueBit(0, 9)) {
+    if (ScopeForm) ScopeForm->AddCurrentRef({x, d.GetCurrentRefValue()});
     MainForm->stRefDig->setText(ToQString(kd::Sprintf("Current Ref: %3.1lfA", d.GetCurrentRefValue())));
-  else
+  } else {
+    if (ScopeForm) ScopeForm->AddSpeedRef({x, d.GetSpeedRefValue()});
     MainForm->stRefDig->setText(ToQString(kd::Sprintf("Speed Ref: %3.1lf%%", d.GetSpeedRefValue())));
+  }
+  if (ScopeForm && ScopeForm->isVisible()) ScopeForm->laGraph.Repaint();
 
   TlaRegister* source = d.CfgFlags->GetValueBit(0, 1) ? d.VirtualInput : d.Input;
   const bool inverted = d.CfgFlags->GetValueBit(0, 2);
@@ -208,8 +221,7 @@ void TNetwork::laDeviceFaultUpdate(TlaMBTransaction*, std::int32_t) {
 }
 
 void TNetwork::laDeviceSetupUpdate(TlaMBTransaction*, std::int32_t) {
-  // The oscilloscope's peak current goes here once that window is part of
-  // the program.
+  if (ScopeForm && laDevice->IpA) ScopeForm->SetPeakCurrent({0, laDevice->IpA->GetValueDouble(0)});
   if (KD730Setup) {
     KD730Setup->show();
     KD730Setup->RefreshSetup();

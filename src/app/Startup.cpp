@@ -9,6 +9,7 @@
 #include "Modulenetwork.h"
 #include "Winabout.h"
 #include "Winmain.h"
+#include "Winscope.h"
 #include "Winsetup.h"
 
 std::string WorkingDirectory() {
@@ -32,6 +33,7 @@ TProgramForms::TProgramForms()
     : mainForm_(std::make_unique<TMainForm>()),
       network_(std::make_unique<TNetwork>()),
       aboutForm_(std::make_unique<TAboutForm>()),
+      scopeForm_(std::make_unique<TScopeForm>()),
       tcpForm_(std::make_unique<TTCPForm>()),
       setupForm_(std::make_unique<TKD730Setup>()) {}
 

@@ -8,6 +8,7 @@
 class TMainForm;
 class TNetwork;
 class TAboutForm;
+class TScopeForm;
 class TTCPForm;
 class TKD730Setup;
 
@@ -23,8 +24,8 @@ std::string WorkingDirectory();
 // the QApplication replaced by the system's). Call after the QApplication.
 void SetRegionalFormats();
 
-// MainForm, Network, AboutForm, TCPForm, KD730Setup, in this order; each global is set by
-// its object's constructor and cleared by its destructor.
+// MainForm, Network, AboutForm, ScopeForm, TCPForm, KD730Setup, in this order; each global is set
+// by its object's constructor and cleared by its destructor.
 class TProgramForms {
  public:
   TProgramForms();
@@ -37,6 +38,7 @@ class TProgramForms {
   std::unique_ptr<TMainForm> mainForm_;
   std::unique_ptr<TNetwork> network_;
   std::unique_ptr<TAboutForm> aboutForm_;
+  std::unique_ptr<TScopeForm> scopeForm_;
   std::unique_ptr<TTCPForm> tcpForm_;
   std::unique_ptr<TKD730Setup> setupForm_;
 };

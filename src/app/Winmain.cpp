@@ -22,6 +22,7 @@
 #include "Tladevicekd730cmp.h"
 #include "Tlambthreadthr.h"
 #include "Winabout.h"
+#include "Winscope.h"
 #include "Winsetup.h"
 
 TMainForm* MainForm = nullptr;
@@ -100,8 +101,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   connect(acMBServer, &QAction::triggered, this, [this] { Guarded([this] { acMBServerExecute(); }); });
   connect(acSlaveAddr, &QAction::triggered, this, [this] { acSlaveAddrExecute(); });
   // Check marks of these actions come from the update handlers and the
-  // state updates, never from a click. (Oscilloscope has no execute handler:
-  // its window is not part of the program yet.)
+  // state updates, never from a click.
   for (QAction* a : {acDriveSetup, acViewScope, acInhibit, acDisableCW, acDisableCCW})
     connect(a, &QAction::triggered, this, [a](bool checked) { a->setChecked(!checked); });
   connect(acDriveSetup, &QAction::triggered, this, [] {
@@ -112,6 +112,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         KD730Setup->show();
     });
   });
+  connect(acViewScope, &QAction::triggered, this,
+          [] { ScopeForm->setVisible(!ScopeForm->isVisible()); });
   const std::pair<QAction*, int> inputs[] = {{acDisableCCW, 0}, {acDisableCW, 1}, {acInhibit, 2}};
   for (const auto& [action, bit] : inputs)
     connect(action, &QAction::triggered, this, [this, b = bit] { Guarded([&] { ToggleVirtualInput(b); }); });
@@ -313,9 +315,8 @@ void TMainForm::UpdateActions() {
   const bool online = Online();
   acDriveSetup->setEnabled(online);
   acDriveSetup->setChecked(KD730Setup && KD730Setup->isVisible());
-  // Not part of the program yet: the oscilloscope window.
-  acViewScope->setEnabled(false);
-  acViewScope->setChecked(false);
+  acViewScope->setEnabled(true);
+  acViewScope->setChecked(ScopeForm && ScopeForm->isVisible());
 
   const bool commands = online && Device()->GetCommandsRead();
   for (QAction* input : {acInhibit, acDisableCW, acDisableCCW}) {

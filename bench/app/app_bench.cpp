@@ -5,12 +5,9 @@
 // - RefreshSetupAndPaint: the same, then the window painted at once.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <cstdlib>
 #include <memory>
 
 #include "AppTestSupport.h"
-#include "Qtmainloop.h"
 #include "Startup.h"
 #include "Winmain.h"
 #include "Winsetup.h"
@@ -63,16 +60,3 @@ void RefreshSetupAndPaint(benchmark::State& state) {
 BENCHMARK(RefreshSetupAndPaint)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  SetRegionalFormats();
-  QApplication::setApplicationName(kApplicationTitle);
-  TQtMainThread mainThread;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPrintDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,6 +16,7 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -113,6 +118,85 @@ ModalScript::Handler Cancel() {
   return [](QWidget* dialog) {
     if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
   };
+}
+
+ModalScript::Handler ChooseFile(const std::string& path, std::vector<std::string>* seen, bool force) {
+  return [path, seen, force](QWidget* dialog) {
+    auto* files = qobject_cast<QFileDialog*>(dialog);
+    if (!files) {
+      ADD_FAILURE() << "a file dialog was expected";
+      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+      return;
+    }
+    if (seen) seen->push_back(files->windowTitle().toStdString());
+    // Typed into the name field, as the operator may type a whole path.
+    auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+    if (!name) {
+      ADD_FAILURE() << "the file dialog has no name field";
+      files->reject();
+      return;
+    }
+    name->setText(QString::fromStdString(path));
+    QDialog* asDialog = files;  // accept and done are public there
+    if (force) {
+      asDialog->done(QDialog::Accepted);
+      return;
+    }
+    // Later, so that the script's timer can answer the dialog's own questions.
+    QTimer::singleShot(0, files, [asDialog, path] {
+      asDialog->accept();
+      if (asDialog->isVisible()) {
+        ADD_FAILURE() << "the file dialog kept " << path;
+        asDialog->reject();
+      }
+    });
+  };
+}
+
+ModalScript::Handler PrintToPdf(const std::string& path) {
+  return [path](QWidget* dialog) {
+    auto* print = qobject_cast<QPrintDialog*>(dialog);
+    auto* printers = print ? print->findChild<QComboBox*>("printers") : nullptr;
+    auto* file = print ? print->findChild<QLineEdit*>("filename") : nullptr;
+    const int pdf = printers ? printers->findText("PDF", Qt::MatchContains) : -1;
+    if (!file || pdf < 0) {
+      ADD_FAILURE() << "a print dialog offering a PDF file was expected";
+      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+      return;
+    }
+    printers->setCurrentIndex(pdf);
+    file->setText(QString::fromStdString(path));
+    print->accept();
+  };
+}
+
+std::string PdfText(const std::string& path, int page) {
+  std::vector<std::string> argv{"pdftotext"};
+  if (page > 0) argv.insert(argv.end(), {"-layout", "-f", std::to_string(page), "-l", std::to_string(page)});
+  argv.insert(argv.end(), {path, "-"});
+  kdtest::ChildProcess tool(argv);
+  std::string text = tool.ReadAll(30s);
+  EXPECT_EQ(tool.Wait(30s), 0) << "pdftotext " << path;
+  // The fonts' ligatures as their letters.
+  const std::pair<const char*, const char*> ligatures[] = {
+      {"\uFB00", "ff"}, {"\uFB01", "fi"}, {"\uFB02", "fl"}, {"\uFB03", "ffi"}, {"\uFB04", "ffl"}};
+  for (const auto& [ligature, letters] : ligatures)
+    for (auto at = text.find(ligature); at != std::string::npos; at = text.find(ligature, at))
+      text.replace(at, std::strlen(ligature), letters);
+  return text;
+}
+
+std::string PdfInfo(const std::string& path) {
+  kdtest::ChildProcess tool({"pdfinfo", path});
+  std::string info = tool.ReadAll(30s);
+  EXPECT_EQ(tool.Wait(30s), 0) << "pdfinfo " << path;
+  return info;
+}
+
+int PdfPages(const std::string& path) {
+  const std::string info = PdfInfo(path);
+  const auto at = info.find("\nPages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 7);
 }
 
 QStringList LogLines() {

@@ -52,6 +52,20 @@ ModalScript::Handler Question(bool yes, std::vector<std::string>* texts = nullpt
 ModalScript::Handler Input(const std::string& text, std::vector<std::string>* seen = nullptr);
 // Closes the dialog with Cancel.
 ModalScript::Handler Cancel();
+// Types a file's path into a file dialog (recording its title) and confirms
+// it as the operator does, with the dialog's own checks; with force the name
+// is handed over without them (a folder, say).
+ModalScript::Handler ChooseFile(const std::string& path, std::vector<std::string>* seen = nullptr,
+                                bool force = false);
+// Prints to a PDF file from a print dialog.
+ModalScript::Handler PrintToPdf(const std::string& path);
+
+// A PDF file's text as pdftotext gives it (of one page when page > 0, with
+// the page's layout kept; ligatures spelt out), what pdfinfo says of it,
+// and its number of pages.
+std::string PdfText(const std::string& path, int page = 0);
+std::string PdfInfo(const std::string& path);
+int PdfPages(const std::string& path);
 
 // The log of the main window, one entry per line.
 QStringList LogLines();

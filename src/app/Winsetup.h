@@ -4,8 +4,9 @@
 // option bits of CfgFlags as option groups and the input filter; every row
 // reads the drive's register image when refreshed and every edit goes into
 // that image. Only Reload, Send, Save, the offset buttons and the field-bus
-// page talk to the drive. The window keeps no state of its own: setup and
-// slave state are the drive's.
+// page talk to the drive. "To File ..." and "From File ..." move the setup
+// between the image and a setup file, "Print" prints a report of it. The
+// window keeps no state of its own: setup and slave state are the drive's.
 //
 // The data module builds the lists once the data model is loaded
 // (BuildSetupLists) and shows the window and refreshes it after every setup
@@ -13,15 +14,18 @@
 // application is about to wait for events (UpdateActions).
 #include <QColor>
 #include <QWidget>
+#include <string>
 
 #include "ui_Winsetup.h"
 
+class QFileDialog;
 class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 class RadioGroupBox;
 class TlaDeviceKD730;
 class TlaParValue;
+class TlaPrintRtfDoc;
 class TlaRegister;
 
 // How a list row is drawn, as the custom-draw handlers leave it.
@@ -76,6 +80,10 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   // The lists' shared context menu, with its one item.
   QMenu* PopupMenu = nullptr;  // owned by the window (Qt parent)
   QAction* mnEditValue = nullptr;
+  // The file dialog of export and import (non-native) and the report's
+  // print component; both owned by the window (Qt parent).
+  QFileDialog* Dialog = nullptr;
+  TlaPrintRtfDoc* laPrintDoc = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -98,6 +106,13 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   void acSendExecute();
   void acSaveExecute();
   void acReloadExecute();
+  // Setup files and the setup report.
+  void acExportExecute();
+  void acImportExecute();
+  void acPrintExecute();
+  // Dialog made ready for a setup file: title, must-exist check (else the
+  // overwrite prompt). True with the chosen file's name when confirmed.
+  bool RunDialog(const char* title, bool mustExist, std::string& fileName);
   // The drive's Inhibit input asserted through VirtualInput (send and save).
   void AssertInhibit();
   // Offsets: the register stepped or set to its default, written, logged.

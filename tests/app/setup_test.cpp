@@ -1,17 +1,22 @@
 // The drive-setup window on the real stack (mbserver and kd730-sim): its
 // lists and option groups, the enabling by CfgFlags, editing rows, send and
 // save into the drive's RAM and EEPROM, offsets, the field-bus page, the
-// close questions and a reconnect.
+// close questions, a reconnect, setup files and the printed report.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QFileDialog>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeWidget>
 #include <csignal>
 #include <filesystem>
+#include <map>
 
 #include "AppTestSupport.h"
+#include "Formats.h"
 #include "Modulenetwork.h"
 #include "RadioGroupBox.h"
 #include "Startup.h"
@@ -119,6 +124,45 @@ class SetupWindow : public ::testing::Test {
 
   TKD730Setup& W() { return *KD730Setup; }
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
+
+  // The registers of setup files: the data model's category ImportExport (1/23).
+  std::vector<TlaRegister*> FileRegisters() {
+    std::vector<TlaRegister*> regs;
+    for (int address = 1; address <= 23; ++address) regs.push_back(Drive().GetRegister(address));
+    return regs;
+  }
+  std::map<TlaRegister*, int> FileValues() {
+    std::map<TlaRegister*, int> values;
+    for (TlaRegister* reg : FileRegisters()) values[reg] = reg->GetValueInteger(0);
+    return values;
+  }
+  // Every file register one step away from its value, within its bounds.
+  void ChangeFileRegisters() {
+    for (TlaRegister* reg : FileRegisters()) {
+      const int value = reg->GetValueInteger(0);
+      reg->SetValueInteger(0, value + 1);
+      if (reg->GetValueInteger(0) == value) reg->SetValueInteger(0, value - 1);
+      EXPECT_NE(reg->GetValueInteger(0), value) << reg->Definition->Name;
+    }
+  }
+  void Import(const std::string& path, std::vector<ModalScript::Handler> more = {},
+              bool force = false) {
+    more.insert(more.begin(), ChooseFile(path, nullptr, force));
+    ModalScript script(std::move(more));
+    W().acImport->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  std::string Write(const std::string& name, const std::string& text) {
+    kdtest::WriteFile(folder_.File(name), text);
+    return folder_.File(name);
+  }
+  void SendAndWait() {
+    Idle();  // the action is enabled for the edited setup
+    const int sent = CountLog("Drive setup sent.");
+    W().acSend->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return CountLog("Drive setup sent.") > sent; }));
+    ASSERT_NO_FATAL_FAILURE(NextRefresh());
+  }
 
   ProgramFolder folder_;
   std::unique_ptr<SimulatedDrive> drive_;
@@ -555,6 +599,274 @@ TEST_F(SetupWindow, DataModelDecidesOptionGroupsAndBounds) {
   EXPECT_EQ(OptionGroup(6), nullptr);
   EXPECT_EQ(W().lvSpeed->topLevelItem(1)->text(2), "---");
   EXPECT_EQ(W().lvSpeed->topLevelItem(1)->text(3), "200.0 kOhm");
+}
+
+TEST_F(SetupWindow, ExportChangeImportRestoresTheSetup) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_TRUE(W().acExport->isEnabled());
+  EXPECT_TRUE(W().acImport->isEnabled());
+  EXPECT_TRUE(W().acPrint->isEnabled());
+  const std::map<TlaRegister*, int> exported = FileValues();
+  const std::string path = folder_.File("drive.730");
+  std::vector<std::string> titles;
+  {
+    // The default extension completes the name.
+    ModalScript script({ChooseFile(folder_.File("drive"), &titles)});
+    W().acExport->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  const QFileDialog* dialog = W().Dialog;
+  EXPECT_EQ(titles, std::vector<std::string>{"Export configuration to file"});
+  EXPECT_EQ(dialog->nameFilters(),
+            QStringList({"KD730 Cfg Files (*.730)", "Text Files (*.txt)", "All Files (*)"}));
+  EXPECT_EQ(dialog->defaultSuffix(), "730");
+  EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+  EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
+  EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+  EXPECT_EQ(LogLines().mid(LogLines().size() - 2),
+            QStringList({QString::fromStdString("Export drive setup to file: " + path),
+                         "Drive setup exported!"}));
+  const std::string file = kdtest::ReadFile(path);
+  EXPECT_EQ(file.substr(0, file.find("[KD730_Cfg]")),
+            "[Header]\nOwner=KD730_TnDsk\nVersion=1.02\nCompany=Morvane Tessil s.n.c.\n"
+            "Web=www.morvane-tessil.example\n");
+  EXPECT_NE(file.find("\nUrV=\"400\"\nIcA=\"100\"\n"), std::string::npos) << file;
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 6 + 23) << file;
+
+  // Again into the same file: the overwrite question, then the same bytes.
+  std::vector<std::string> questions;
+  {
+    ModalScript script({ChooseFile(path), Question(true, &questions)});
+    W().acExport->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_NE(questions[0].find("already exists"), std::string::npos) << questions[0];
+  EXPECT_EQ(kdtest::ReadFile(path), file);
+
+  // Other sections and keys of the file stay; the program's [AboutForm]
+  // texts (here without Web: the default) go into the header.
+  std::string edited = "; notes\n[Site]\nLine=3\n" + file;
+  edited.replace(edited.find("[Header]\n"), 9, "[Header]\nComment=kept\n");
+  kdtest::WriteFile(path, edited);
+  folder_.WriteIni("[AboutForm]\nCompany=Service Team\n");
+  {
+    ModalScript script({ChooseFile(path), Question(true)});
+    W().acExport->trigger();
+  }
+  const std::string again = kdtest::ReadFile(path);
+  EXPECT_EQ(again.substr(0, again.find("[KD730_Cfg]")),
+            "; notes\n[Site]\nLine=3\n[Header]\nComment=kept\nOwner=KD730_TnDsk\nVersion=1.02\n"
+            "Company=Service Team\nWeb=www.morvane-tessil.example\n");
+
+  // Changed and sent: the drive holds other values.
+  ChangeFileRegisters();
+  ASSERT_NO_FATAL_FAILURE(SendAndWait());
+  EXPECT_NE(DriveValue(Drive().UrV), exported.at(Drive().UrV));
+
+  // The import puts the file's values into the image and the window.
+  titles.clear();
+  {
+    ModalScript script({ChooseFile(path, &titles)});
+    W().acImport->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  EXPECT_EQ(titles, std::vector<std::string>{"Import configuration to file"});
+  EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+  EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+  EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  EXPECT_EQ(LogLines().mid(LogLines().size() - 4),
+            QStringList({QString::fromStdString("Import drive setup from file: " + path),
+                         " -> Creator: KD730_TnDsk", " -> Version: 1.02",
+                         "Drive setup imported! Please verify before send or save to drive."}));
+  for (TlaRegister* reg : FileRegisters())
+    EXPECT_EQ(reg->GetValueInteger(0), exported.at(reg)) << reg->Definition->Name;
+  EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), "400 V");
+  EXPECT_EQ(Drive().SetupState, setupEdited);
+
+  // Sent, the drive holds them again.
+  ASSERT_NO_FATAL_FAILURE(SendAndWait());
+  for (TlaRegister* reg : FileRegisters())
+    EXPECT_EQ(DriveValue(reg), exported.at(reg)) << reg->Definition->Name;
+}
+
+// A file without header, and one with an empty data section: the header's
+// texts are unknown, and every register the file does not name gets its
+// default (the simulated drive starts with the defaults).
+TEST_F(SetupWindow, ImportWithoutHeaderOrValuesTakesTheDefaults) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  const std::map<TlaRegister*, int> defaults = FileValues();
+  ASSERT_EQ(defaults.at(Drive().CfgFlags), 35);
+  struct Case {
+    const char* text;
+    const char* creator;
+    const char* version;
+    int urv;
+  };
+  const Case cases[] = {
+      {"[KD730_Cfg]\nUrV=\"300\"\n", "- unknown -", "- unknown -", 300},
+      {"[Header]\nOwner=Another tool\nVersion=9.9\n[KD730_Cfg]\n", "Another tool", "9.9", 400}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ChangeFileRegisters();
+    Import(Write("setup.730", c.text));
+    EXPECT_EQ(
+        LogLines().mid(LogLines().size() - 3),
+        QStringList({QString(" -> Creator: ") + c.creator, QString(" -> Version: ") + c.version,
+                     "Drive setup imported! Please verify before send or save to drive."}));
+    for (TlaRegister* reg : FileRegisters()) {
+      if (reg != Drive().UrV) {
+        EXPECT_EQ(reg->GetValueInteger(0), defaults.at(reg)) << reg->Definition->Name;
+      }
+    }
+    EXPECT_EQ(Drive().UrV->GetValueInteger(0), c.urv);
+    EXPECT_EQ(W().lvMainSetup->topLevelItem(0)->text(1), QString::number(c.urv) + " V");
+  }
+}
+
+TEST_F(SetupWindow, ImportRefusesWhatIsNoSetupFile) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  const std::map<TlaRegister*, int> before = FileValues();
+  struct Case {
+    const char* what;
+    std::string path;
+    const char* error;
+  };
+  std::vector<Case> cases = {
+      {"binary", Write("picture.730", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)),
+       "is not a setup file (line 1 is not INI text)"},
+      {"prose", Write("letter.txt", "[KD730_Cfg]\nDear technician,\nUrV=\"300\"\n"),
+       "is not a setup file (line 2 is not INI text)"},
+      {"folder", folder_.File("folder.730"), "is a folder, not a setup file"},
+      {"huge", folder_.File("huge.730"),
+       "is too large for a setup file (2097152 bytes, at most 1048576)"}};
+  std::filesystem::create_directory(folder_.File("folder.730"));
+  kdtest::WriteFile(folder_.File("huge.730"), "");
+  std::filesystem::resize_file(folder_.File("huge.730"), 2 << 20);
+  if (geteuid() != 0) {  // root reads every file
+    cases.push_back({"unreadable", Write("locked.730", "[KD730_Cfg]\n"), "cannot read"});
+    std::filesystem::permissions(cases.back().path, std::filesystem::perms::none);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> errors;
+    Import(c.path, {Message(&errors)}, true);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find(c.path), std::string::npos) << errors[0];
+    EXPECT_EQ(LogLines().mid(LogLines().size() - 2),
+              QStringList({QString::fromStdString("Import drive setup from file: " + c.path),
+                           "Error: Drive setup NOT imported!"}));
+    EXPECT_EQ(FileValues(), before);
+    EXPECT_EQ(Drive().SetupState, setupSynced);
+  }
+
+  // A value that is no integer list: the others are imported and shown,
+  // the log and an error box say so, and the drive is not written.
+  std::vector<std::string> errors;
+  Import(Write("bad.730", "[KD730_Cfg]\nUrV=\"300\"\nIcA=\"twelve\"\nIpA=\"150\"\n"),
+         {Message(&errors)});
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("IcA"), std::string::npos) << errors[0];
+  EXPECT_EQ(LogLines().last(),
+            "Error: Drive setup only partly imported! Please verify before send or save to drive.");
+  EXPECT_EQ(CountLog("Drive setup imported! Please verify before send or save to drive."), 0);
+  EXPECT_EQ(Drive().IcA->GetValueInteger(0), before.at(Drive().IcA));
+  EXPECT_EQ(Drive().IpA->GetValueInteger(0), 150);
+  EXPECT_EQ(Drive().NomSpeed->GetValueInteger(0), 1500);  // a default: not in the file
+  EXPECT_EQ(Column(W().lvMainSetup, 1), QStringList({"300 V", "10.0 A", "15.0 A", "1500 rpm"}));
+  EXPECT_EQ(DriveValue(Drive().UrV), before.at(Drive().UrV));
+}
+
+TEST_F(SetupWindow, ExportToAPlaceThatCannotBeWrittenFails) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  const std::string plain = Write("plain.txt", "not a folder");
+  std::filesystem::create_directory(folder_.File("folder.730"));
+  const std::pair<std::string, const char*> cases[] = {
+      {plain + "/drive.730", "Not a directory"}, {folder_.File("folder.730"), "Is a directory"}};
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path);
+    std::vector<std::string> errors;
+    {
+      ModalScript script({ChooseFile(path, nullptr, true), Message(&errors)});
+      W().acExport->trigger();
+      EXPECT_EQ(script.Remaining(), 0);
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("IniFile: cannot write '" + path + "'"), std::string::npos)
+        << errors[0];
+    EXPECT_NE(errors[0].find(reason), std::string::npos) << errors[0];
+    EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT exported!");
+  }
+  EXPECT_EQ(kdtest::ReadFile(plain), "not a folder");
+  EXPECT_TRUE(std::filesystem::is_empty(folder_.File("folder.730")));
+}
+
+TEST_F(SetupWindow, PrintsTheSetupReport) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  Drive().InputFilter->SetField(3);
+  const std::string pdf = folder_.File("report.pdf");
+  {
+    ModalScript script({PrintToPdf(pdf)});
+    W().acPrint->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  EXPECT_EQ(LogLines().last(), "Print drive setup.");
+  EXPECT_TRUE(W().findChildren<QTextEdit*>().isEmpty());  // the report's control is gone
+  EXPECT_NE(PdfInfo(pdf).find("KD730_TnDsk_Report"), std::string::npos);
+
+  // The report's parts in their order.
+  const std::string text = PdfText(pdf);
+  const std::string separator(56, '_');
+  const std::string parts[] = {separator,
+                               "KD730 Tuning Desk 1.02",
+                               "Report date:",
+                               kd::DateToStr(kd::Date()),
+                               "Modbus slave:\n" + Drive().EE_ModBusSlave->GetValueText(0) + "\n",
+                               separator,
+                               "Rated armature voltage:",
+                               "400 V",
+                               "Peak current:",
+                               "RxI compensation:",
+                               separator,
+                               "Acceleration time:",
+                               "Deceleration time:",
+                               separator,
+                               "Tachometer constant:",
+                               separator,
+                               "Current Loop Setup:",
+                               "Proportional Gain:",
+                               kd::Sprintf("%.4lf", Drive().Current_P->GetValue()),
+                               "Integral Gain:",
+                               separator,
+                               "Speed Loop Setup:",
+                               "Derivative Gain:",
+                               kd::Sprintf("%.4lf", Drive().Speed_D->GetValue()),
+                               separator,
+                               "Reference analog input offset:",
+                               "Current limit analog input offset:",
+                               "Analog input filter: OFF",
+                               separator,
+                               "Configuration flags:",
+                               "Reference source:",
+                               "Control mode:",
+                               separator};
+  std::size_t at = 0;
+  for (const std::string& part : parts) {
+    const std::size_t found = text.find(part, at);
+    ASSERT_NE(found, std::string::npos) << "'" << part << "' after position " << at << " in\n"
+                                        << text;
+    at = found + part.size();
+  }
+  EXPECT_EQ(text.find("_", at), std::string::npos);  // the last separator ends it
+
+  // Page 1 as a picture, beside the screenshots.
+  const std::string png = std::string(KD_SCREENSHOT_DIR) + "/setup-report";
+  std::filesystem::create_directories(KD_SCREENSHOT_DIR);
+  kdtest::ChildProcess render(
+      {"pdftoppm", "-png", "-r", "80", "-f", "1", "-l", "1", "-singlefile", pdf, png});
+  EXPECT_EQ(render.Wait(30s), 0);
 }
 
 }  // namespace

@@ -106,6 +106,17 @@ QStringList FamiliesFor(const std::string& name) {
   return families;
 }
 
+// The value kept for a text in one of a font's caches, made on first use.
+// The same labels come back every drawing; a cache that grows past a bound
+// is mostly texts of the past and starts afresh.
+template <typename Map, typename Make>
+const typename Map::mapped_type& Cached(Map& map, const std::string& text, Make make) {
+  if (auto it = map.find(text); it != map.end()) return it->second;
+  constexpr size_t kMaxTexts = 512;
+  if (map.size() >= kMaxTexts) map.clear();
+  return map.emplace(text, make()).first->second;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -253,23 +264,21 @@ const QFontMetrics& TCanvas::Metrics() {
 
 const std::vector<QGlyphRun>& TCanvas::GlyphRuns(const std::string& text) {
   FontCache& f = CurrentFont();
-  auto it = f.runs.find(text);
-  if (it != f.runs.end()) return it->second;
-  constexpr size_t kMaxTexts = 512;
-  if (f.runs.size() >= kMaxTexts) f.runs.clear();
-  QTextLayout layout(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), f.font);
-  layout.setCacheEnabled(true);
-  layout.beginLayout();
-  const QTextLine line = layout.createLine();
-  layout.endLayout();
-  std::vector<QGlyphRun> runs;
-  for (QGlyphRun run : layout.glyphRuns()) {
-    QList<QPointF> at = run.positions();
-    for (QPointF& p : at) p.ry() -= line.ascent();
-    run.setPositions(at);
-    runs.push_back(run);
-  }
-  return f.runs.emplace(text, std::move(runs)).first->second;
+  return Cached(f.runs, text, [&] {
+    QTextLayout layout(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), f.font);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    std::vector<QGlyphRun> runs;
+    for (QGlyphRun run : layout.glyphRuns()) {
+      QList<QPointF> at = run.positions();
+      for (QPointF& p : at) p.ry() -= line.ascent();
+      run.setPositions(at);
+      runs.push_back(run);
+    }
+    return runs;
+  });
 }
 
 void TCanvas::UseCap(Qt::PenCapStyle cap) {
@@ -385,9 +394,9 @@ void TCanvas::Line(int x1, int y1, int x2, int y2) {
   if (pen_.Mode() == pmNop || (x1 == x2 && y1 == y2)) return;
   QPainter* p = Painter();
   if (!p) return;
-  if (pen_.Width() <= 1 && !ThinPattern(pen_.Style()).empty()) {
+  if (const auto pattern = ThinPattern(pen_.Style()); pen_.Width() <= 1 && !pattern.empty()) {
     const TPoint ends[] = {{x1, y1}, {x2, y2}};
-    PatternedPolyline(p, ends, 2, ThinPattern(pen_.Style()));
+    PatternedPolyline(p, ends, 2, pattern);
     return;
   }
   if (pen_.Width() > 1) {
@@ -429,8 +438,8 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (n < 2 || pen_.Mode() == pmNop) return;
   QPainter* p = Painter();
   if (!p) return;
-  if (pen_.Width() <= 1 && !ThinPattern(pen_.Style()).empty()) {
-    PatternedPolyline(p, points.data(), n, ThinPattern(pen_.Style()));
+  if (const auto pattern = ThinPattern(pen_.Style()); pen_.Width() <= 1 && !pattern.empty()) {
+    PatternedPolyline(p, points.data(), n, pattern);
     return;
   }
   // Segments overlap at the joints: only where drawing twice changes nothing.
@@ -541,13 +550,9 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
 
 int TCanvas::TextWidth(const std::string& text) {
   FontCache& f = CurrentFont();
-  auto it = f.widths.find(text);
-  if (it != f.widths.end()) return it->second;
-  constexpr size_t kMaxTexts = 512;
-  if (f.widths.size() >= kMaxTexts) f.widths.clear();
-  const int w = f.metrics.horizontalAdvance(
-      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-  return f.widths.emplace(text, w).first->second;
+  return Cached(f.widths, text, [&] {
+    return f.metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  });
 }
 
 int TCanvas::TextHeight(const std::string& text) { return text.empty() ? 0 : Metrics().height(); }

@@ -1,14 +1,21 @@
 #include "Appforms.h"
 
-#include <QRect>
 #include <QWidget>
 
 #include "IniFile.h"
 
-void WriteFormPosition(QWidget* window, kd::IniFile& ini, const std::string& section) {
+void ReadFormPosition(QWidget* window, const kd::IniFile& ini, const std::string& section) {
+  window->move(ini.ReadInteger(section, "Left", 0), ini.ReadInteger(section, "Top", 0));
+}
+
+QRect RestoredGeometry(const QWidget* window) {
   const bool restored =
       !(window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-  const QRect client = restored ? window->geometry() : window->normalGeometry();
+  return restored ? window->geometry() : window->normalGeometry();
+}
+
+void WriteFormPosition(QWidget* window, kd::IniFile& ini, const std::string& section) {
+  const QRect client = RestoredGeometry(window);
   const QRect frame = window->frameGeometry();
   const QRect now = window->geometry();
   window->setWindowState(Qt::WindowNoState);

@@ -183,25 +183,26 @@ void TNetwork::ConnError(TlaMBThread* sender) {
 void TNetwork::laDeviceStateUpdate(TlaMBTransaction* sender, std::int32_t) {
   TlaDeviceKD730& d = *laDevice;
   if (!d.CfgFlags) return;
-  // The oscilloscope's samples, at the time of the state read.
-  const double x = sender->GetLastSuccess();
-  auto value = [](TlaRegister* reg) { return reg ? reg->GetValueDouble(0) : 0.0; };
-  if (ScopeForm) {
-    ScopeForm->AddDcBus({x, d.GetDcBusvalue()});
-    ScopeForm->AddArmatureVolt({x, value(d.a_motorV)});
-    ScopeForm->AddCurrent({x, value(d.i_motorA)});
-    ScopeForm->AddCurrentLimit({x, d.GetCurrentLimitValue()});
-    ScopeForm->AddArmatureSpeed({x, d.GetArmatureValue()});
-    ScopeForm->AddFeedback({x, d.GetTachoValue()});
+  const bool currentMode = d.CfgFlags->GetValueBit(0, 9);
+  const double reference = currentMode ? d.GetCurrentRefValue() : d.GetSpeedRefValue();
+  if (TScopeForm* scope = ScopeForm) {
+    // The oscilloscope's samples, at the time of the state read.
+    const double x = sender->GetLastSuccess();
+    auto value = [](TlaRegister* reg) { return reg ? reg->GetValueDouble(0) : 0.0; };
+    scope->AddDcBus({x, d.GetDcBusvalue()});
+    scope->AddArmatureVolt({x, value(d.a_motorV)});
+    scope->AddCurrent({x, value(d.i_motorA)});
+    scope->AddCurrentLimit({x, d.GetCurrentLimitValue()});
+    scope->AddArmatureSpeed({x, d.GetArmatureValue()});
+    scope->AddFeedback({x, d.GetTachoValue()});
+    if (currentMode)
+      scope->AddCurrentRef({x, reference});
+    else
+      scope->AddSpeedRef({x, reference});
+    if (scope->isVisible()) scope->laGraph.Repaint();
   }
-  if (d.CfgFlags->GetValueBit(0, 9)) {
-    if (ScopeForm) ScopeForm->AddCurrentRef({x, d.GetCurrentRefValue()});
-    MainForm->stRefDig->setText(ToQString(kd::Sprintf("Current Ref: %3.1lfA", d.GetCurrentRefValue())));
-  } else {
-    if (ScopeForm) ScopeForm->AddSpeedRef({x, d.GetSpeedRefValue()});
-    MainForm->stRefDig->setText(ToQString(kd::Sprintf("Speed Ref: %3.1lf%%", d.GetSpeedRefValue())));
-  }
-  if (ScopeForm && ScopeForm->isVisible()) ScopeForm->laGraph.Repaint();
+  MainForm->stRefDig->setText(ToQString(currentMode ? kd::Sprintf("Current Ref: %3.1lfA", reference)
+                                                    : kd::Sprintf("Speed Ref: %3.1lf%%", reference)));
 
   TlaRegister* source = d.CfgFlags->GetValueBit(0, 1) ? d.VirtualInput : d.Input;
   const bool inverted = d.CfgFlags->GetValueBit(0, 2);

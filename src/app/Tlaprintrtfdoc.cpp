@@ -197,28 +197,26 @@ int TlaPrintRtfDoc::FormatRange(const TlaRtfLayout& text) {
   if (next == first) return cpMin;
   const qreal bottom = std::prev(next)->bottom;
 
-  if (painter_) {
-    const qreal width = text.area.width();
-    painter_->save();
-    painter_->setClipRect(QRectF(text.area.left(), text.area.top(), width, bottom - top));
-    painter_->translate(text.area.left(), text.area.top() - top);
-    painter_->setPen(Qt::black);
-    // A paragraph cut at the page's top is drawn line by line: the layout
-    // would also draw (clipped, but into the page's text) the line above.
-    auto flow = first;
-    if (first->index > 0) {
-      for (; flow != next && flow->block == first->block; ++flow)
-        flow->block->lineAt(flow->index).draw(painter_.get(), flow->origin);
-    }
-    if (flow != next) {
-      QAbstractTextDocumentLayout::PaintContext context;
-      // Lines that only touch the band stay out of the page's text.
-      context.clip = QRectF(0, flow->top, width, bottom - flow->top).adjusted(0, 0.5, 0, -0.5);
-      context.palette.setColor(QPalette::Text, Qt::black);
-      text.doc->documentLayout()->draw(painter_.get(), context);
-    }
-    painter_->restore();
+  const qreal width = text.area.width();
+  painter_->save();
+  painter_->setClipRect(QRectF(text.area.left(), text.area.top(), width, bottom - top));
+  painter_->translate(text.area.left(), text.area.top() - top);
+  painter_->setPen(Qt::black);
+  // A paragraph cut at the page's top is drawn line by line: the layout
+  // would also draw (clipped, but into the page's text) the line above.
+  auto flow = first;
+  if (first->index > 0) {
+    for (; flow != next && flow->block == first->block; ++flow)
+      flow->block->lineAt(flow->index).draw(painter_.get(), flow->origin);
   }
+  if (flow != next) {
+    QAbstractTextDocumentLayout::PaintContext context;
+    // Lines that only touch the band stay out of the page's text.
+    context.clip = QRectF(0, flow->top, width, bottom - flow->top).adjusted(0, 0.5, 0, -0.5);
+    context.palette.setColor(QPalette::Text, Qt::black);
+    text.doc->documentLayout()->draw(painter_.get(), context);
+  }
+  painter_->restore();
   return next == text.lines.end() ? text.length : next->start;
 }
 

@@ -81,8 +81,9 @@ class TlaPrintRtfDoc : public QObject {
   QPrinter* Printer();
 
  private:
-  // Paints the whole lines from fr_.cpMin that fit in fr_.rc; returns the
-  // first character not printed (fr_.cpMin when no line fits).
+  // Paints the whole lines from fr_.cpMin that fit in fr_.rc on the open
+  // job's page; returns the first character not printed (fr_.cpMin when no
+  // line fits).
   int FormatRange(const TlaRtfLayout& text);
   // Ends the open job.
   void EndJob();

@@ -135,7 +135,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   FAppPath = WorkingDirectory();
   {
     const kd::IniFile ini(IniFileName());
-    move(ini.ReadInteger("MainForm", "Left", 0), ini.ReadInteger("MainForm", "Top", 0));
+    ReadFormPosition(this, ini, "MainForm");
     SetComPort(ini.ReadInteger("Setup", "LastPort", 1));
     SetSlaveAddr(ini.ReadInteger("Setup", "LastSlave", 1));
   }

@@ -104,7 +104,7 @@ TScopeForm::TScopeForm(QWidget* parent) : QWidget(parent) {
 
   {
     const kd::IniFile ini(MainForm->IniFileName());
-    move(ini.ReadInteger(kSection, "Left", 0), ini.ReadInteger(kSection, "Top", 0));
+    ReadFormPosition(this, ini, kSection);
     resize(ini.ReadInteger(kSection, "Width", width()),
            ini.ReadInteger(kSection, "Height", height()));
   }
@@ -366,9 +366,7 @@ void TScopeForm::contextMenuEvent(QContextMenuEvent* event) {
 // the inner size of the restored window, which the constructor's resize gives
 // back.
 void TScopeForm::FormClose() {
-  const bool restored =
-      !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-  const QSize inner = restored ? size() : normalGeometry().size();
+  const QSize inner = RestoredGeometry(this).size();
   kd::IniFile ini(MainForm->IniFileName());
   ini.BeginUpdate();
   WriteFormPosition(this, ini, kSection);

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
+#include <tuple>
 
 #include "Appdialogs.h"
 #include "Appforms.h"
@@ -27,6 +28,7 @@
 #include "FileIo.h"
 #include "Formats.h"
 #include "IniFile.h"
+#include "Lacanvas.h"
 #include "Modulenetwork.h"
 #include "RadioGroupBox.h"
 #include "Strings.h"
@@ -40,15 +42,12 @@ TKD730Setup* KD730Setup = nullptr;
 namespace {
 
 // Colour values are 0x00BBGGRR: red in the low byte.
-QColor BgrColor(std::uint32_t value) {
-  return QColor(static_cast<int>(value & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
-                static_cast<int>((value >> 16) & 0xFFu));
-}
+QColor BgrColor(kd::TColor value) { return QColor(kd::ColorToRgb(value)); }
 
-constexpr std::uint32_t kTintEven = 0xFFC1C1;  // rows and option groups of even index or bit
-constexpr std::uint32_t kTintOdd = 0xFFD9D9;   // option groups of odd bits
-constexpr std::uint32_t kSilver = 0xC0C0C0;
-constexpr std::uint32_t kGrey = 0x808080;
+constexpr kd::TColor kTintEven = 0xFFC1C1;  // rows and option groups of even index or bit
+constexpr kd::TColor kTintOdd = 0xFFD9D9;   // option groups of odd bits
+constexpr kd::TColor kSilver = 0xC0C0C0;
+constexpr kd::TColor kGrey = 0x808080;
 constexpr int kRowHeight = 18;
 constexpr const char* kNoBound = "---";
 
@@ -289,10 +288,7 @@ TKD730Setup::TKD730Setup(QWidget* parent) : QWidget(parent) {
   connect(mnEditValue, &QAction::triggered, this, [this] {
     if (popupList_) Guarded([this] { lvDblClick(popupList_); });
   });
-  for (QTreeWidget* list : {lvMainSetup, lvRamp, lvSpeed, lvRxIComp, lvPIDCurrent, lvPIDSpeed,
-                            lvReferenceOffset, lvCurLimOffset})
-    SetUpList(list, true);
-  SetUpList(lvModBusSlave, false);
+  for (QTreeWidget* list : Lists()) SetUpList(list, list != lvModBusSlave);
 
   rgFilter->setColumns(2);
   rgFilter->setItems({"Cut freq. 1000Hz", "Cut freq. 500Hz", "Cut freq. 200Hz", "Filter OFF."});
@@ -308,23 +304,21 @@ TKD730Setup::TKD730Setup(QWidget* parent) : QWidget(parent) {
   connect(acPrint, &QAction::triggered, this, [this] { Guarded([this] { acPrintExecute(); }); });
   connect(acSend, &QAction::triggered, this, [this] { Guarded([this] { acSendExecute(); }); });
   connect(acSave, &QAction::triggered, this, [this] { Guarded([this] { acSaveExecute(); }); });
-  const std::pair<QAction*, int> steps[] = {
-      {acRefOffsetUp, 1}, {acRefOffsetDwn, -1}, {acCurrentOffsetUp, 1}, {acCurrentOffsetDwn, -1}};
-  for (const auto& [action, step] : steps) {
-    const bool reference = action == acRefOffsetUp || action == acRefOffsetDwn;
-    connect(action, &QAction::triggered, this, [this, reference, s = step] {
-      Guarded([&] {
-        TlaDeviceKD730* d = Device();
-        StepOffset(d ? (reference ? d->OffsetAn2Ext : d->OffsetAn3Ext) : nullptr, s);
-      });
+  const std::tuple<QAction*, DriveRegister, int> steps[] = {
+      {acRefOffsetUp, &TlaDeviceKD730::OffsetAn2Ext, 1},
+      {acRefOffsetDwn, &TlaDeviceKD730::OffsetAn2Ext, -1},
+      {acCurrentOffsetUp, &TlaDeviceKD730::OffsetAn3Ext, 1},
+      {acCurrentOffsetDwn, &TlaDeviceKD730::OffsetAn3Ext, -1}};
+  for (const auto& [action, offset, step] : steps)
+    connect(action, &QAction::triggered, this, [this, reg = offset, s = step] {
+      Guarded([&] { StepOffset(Register(reg), s); });
     });
-  }
-  connect(acRefOffsetDflt, &QAction::triggered, this, [this] {
-    Guarded([this] { DefaultOffset(Device() ? Device()->OffsetAn2Ext : nullptr); });
-  });
-  connect(acCurrentOffsetDflt, &QAction::triggered, this, [this] {
-    Guarded([this] { DefaultOffset(Device() ? Device()->OffsetAn3Ext : nullptr); });
-  });
+  const std::pair<QAction*, DriveRegister> defaults[] = {
+      {acRefOffsetDflt, &TlaDeviceKD730::OffsetAn2Ext},
+      {acCurrentOffsetDflt, &TlaDeviceKD730::OffsetAn3Ext}};
+  for (const auto& [action, offset] : defaults)
+    connect(action, &QAction::triggered, this,
+            [this, reg = offset] { Guarded([&] { DefaultOffset(Register(reg)); }); });
   connect(sbtnSaveModBusSlave, &QPushButton::clicked, this,
           [this] { Guarded([this] { sbtnSaveModBusSlaveClick(); }); });
 
@@ -332,10 +326,7 @@ TKD730Setup::TKD730Setup(QWidget* parent) : QWidget(parent) {
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
           &TKD730Setup::UpdateActions);
 
-  {
-    const kd::IniFile ini(MainForm->IniFileName());
-    move(ini.ReadInteger("KD730Setup", "Left", 0), ini.ReadInteger("KD730Setup", "Top", 0));
-  }
+  ReadFormPosition(this, kd::IniFile(MainForm->IniFileName()), "KD730Setup");
   FormCreate();
 }
 
@@ -383,6 +374,11 @@ TlaDeviceKD730* TKD730Setup::Device() const {
   return Network ? Network->laDevice : nullptr;
 }
 
+TlaRegister* TKD730Setup::Register(DriveRegister reg) const {
+  TlaDeviceKD730* d = Device();
+  return d ? d->*reg : nullptr;
+}
+
 bool TKD730Setup::CfgBit(int bit) const {
   TlaDeviceKD730* d = Device();
   return d && d->CfgFlags && d->CfgFlags->GetValueBit(0, static_cast<std::uint8_t>(bit));
@@ -425,8 +421,25 @@ void TKD730Setup::RefreshListView(QTreeWidget* list) {
   }
 }
 
+std::array<QTreeWidget*, 9> TKD730Setup::Lists() const {
+  return {lvMainSetup, lvRxIComp,         lvSpeed,        lvRamp,       lvPIDSpeed,
+          lvPIDCurrent, lvReferenceOffset, lvCurLimOffset, lvModBusSlave};
+}
+
 void TKD730Setup::FitGroup(QTreeWidget* list, QWidget* group) {
   group->setFixedHeight(list->topLevelItemCount() * kRowHeight + 42);
+}
+
+void TKD730Setup::FillGroup(QTreeWidget* list, QWidget* group,
+                            std::initializer_list<TlaRegister*> regs) {
+  for (TlaRegister* reg : regs) AddRegisterItem(list, reg);
+  FitGroup(list, group);
+}
+
+void TKD730Setup::FillGroup(QTreeWidget* list, QWidget* group,
+                            std::initializer_list<TlaParValue*> views) {
+  for (TlaParValue* view : views) AddParValueItem(list, view);
+  FitGroup(list, group);
 }
 
 void TKD730Setup::BuildSetupLists() {
@@ -434,34 +447,20 @@ void TKD730Setup::BuildSetupLists() {
   if (!d) return;
   // A later identification builds again: no row may stay behind with a
   // register of an earlier build.
-  for (QTreeWidget* list : {lvMainSetup, lvRxIComp, lvSpeed, lvRamp, lvPIDSpeed, lvPIDCurrent,
-                            lvReferenceOffset, lvCurLimOffset, lvModBusSlave})
-    list->clear();
+  for (QTreeWidget* list : Lists()) list->clear();
   for (RadioGroupBox* group : gbOptions->findChildren<RadioGroupBox*>(Qt::FindDirectChildrenOnly))
     delete group;
 
-  for (TlaRegister* reg : {d->UrV, d->IcA, d->IpA, d->NomSpeed}) AddRegisterItem(lvMainSetup, reg);
-  FitGroup(lvMainSetup, gbMainSetup);
-  AddRegisterItem(lvRxIComp, d->RxI);
-  FitGroup(lvRxIComp, gbRxIComp);
-  for (TlaRegister* reg : {d->TachoVKrpm, d->TachoRin}) AddRegisterItem(lvSpeed, reg);
-  FitGroup(lvSpeed, gbSpeed);
-  for (TlaRegister* reg : {d->Accel, d->Decel}) AddRegisterItem(lvRamp, reg);
-  FitGroup(lvRamp, gbRamp);
-  for (TlaParValue* view : {d->Speed_P.get(), d->Speed_I.get(), d->Speed_D.get()})
-    AddParValueItem(lvPIDSpeed, view);
-  FitGroup(lvPIDSpeed, gbPIDSpeed);
-  for (TlaParValue* view : {d->Current_P.get(), d->Current_I.get()})
-    AddParValueItem(lvPIDCurrent, view);
-  FitGroup(lvPIDCurrent, gbPIDCurrent);
-  for (TlaRegister* reg : {d->OffsetAn2Ext, d->ARef1_scale})
-    AddRegisterItem(lvReferenceOffset, reg);
-  FitGroup(lvReferenceOffset, gbReferenceOffset);
-  AddRegisterItem(lvCurLimOffset, d->OffsetAn3Ext);
-  FitGroup(lvCurLimOffset, gbCurLimOffset);
+  FillGroup(lvMainSetup, gbMainSetup, {d->UrV, d->IcA, d->IpA, d->NomSpeed});
+  FillGroup(lvRxIComp, gbRxIComp, {d->RxI});
+  FillGroup(lvSpeed, gbSpeed, {d->TachoVKrpm, d->TachoRin});
+  FillGroup(lvRamp, gbRamp, {d->Accel, d->Decel});
+  FillGroup(lvPIDSpeed, gbPIDSpeed, {d->Speed_P.get(), d->Speed_I.get(), d->Speed_D.get()});
+  FillGroup(lvPIDCurrent, gbPIDCurrent, {d->Current_P.get(), d->Current_I.get()});
+  FillGroup(lvReferenceOffset, gbReferenceOffset, {d->OffsetAn2Ext, d->ARef1_scale});
+  FillGroup(lvCurLimOffset, gbCurLimOffset, {d->OffsetAn3Ext});
   BuildBitOptions(gbOptions, d->CfgFlags, 9, 0);
-  AddRegisterItem(lvModBusSlave, d->EE_ModBusSlave);
-  FitGroup(lvModBusSlave, gbModBusSlave);
+  FillGroup(lvModBusSlave, gbModBusSlave, {d->EE_ModBusSlave});
 }
 
 // ---------------------------------------------------------------------------
@@ -552,11 +551,8 @@ void TKD730Setup::RefreshSetup() {
     lvCurLimOffset->setEnabled(CfgBit(3));
     lvRamp->setEnabled(CfgBit(5));
   }
-  for (QTreeWidget* list : {lvMainSetup, lvRxIComp, lvSpeed, lvRamp, lvPIDSpeed, lvPIDCurrent,
-                            lvReferenceOffset, lvCurLimOffset})
-    RefreshListView(list);
+  for (QTreeWidget* list : Lists()) RefreshListView(list);
   RefreshBitOptions(gbOptions);
-  RefreshListView(lvModBusSlave);
   rgFilter->setItemIndex(d->InputFilter ? d->InputFilter->GetField() : -1);
 }
 
@@ -628,8 +624,7 @@ bool TKD730Setup::eventFilter(QObject* watched, QEvent* event) {
     Guarded([this] { tsFieldBusShow(); });
     return false;
   }
-  for (QTreeWidget* list : {lvMainSetup, lvRxIComp, lvSpeed, lvRamp, lvPIDSpeed, lvPIDCurrent,
-                            lvReferenceOffset, lvCurLimOffset, lvModBusSlave}) {
+  for (QTreeWidget* list : Lists()) {
     if (watched == list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
       Guarded([&] { RunDblClick(list); });
       return true;
@@ -682,12 +677,12 @@ void TKD730Setup::DefaultOffset(TlaRegister* reg) {
 
 void TKD730Setup::lvReferenceOffsetDblClick() {
   lvDblClick(lvReferenceOffset);
-  WriteOffset(Device() ? Device()->OffsetAn2Ext : nullptr);
+  WriteOffset(Register(&TlaDeviceKD730::OffsetAn2Ext));
   RefreshSetup();
 }
 
 void TKD730Setup::lvCurLimOffsetDblClick() {
-  WriteOffset(Device() ? Device()->OffsetAn3Ext : nullptr);
+  WriteOffset(Register(&TlaDeviceKD730::OffsetAn3Ext));
   lvDblClick(lvCurLimOffset);
 }
 
@@ -761,11 +756,11 @@ bool TKD730Setup::RunDialog(const char* title, bool mustExist, std::string& file
 }
 
 void TKD730Setup::acExportExecute() {
-  const kd::IniFile programIni(MainForm->IniFileName());
   std::string fileName;
   if (!RunDialog("Export configuration to file", false, fileName)) return;
   MainForm->Log("Export drive setup to file: " + fileName);
   try {
+    const kd::IniFile programIni(MainForm->IniFileName());
     // One write of the whole file: a failure leaves it as it was.
     kd::IniFile file(fileName);
     file.BeginUpdate();

@@ -14,6 +14,8 @@
 // application is about to wait for events (UpdateActions).
 #include <QColor>
 #include <QWidget>
+#include <array>
+#include <initializer_list>
 #include <string>
 
 #include "ui_Winsetup.h"
@@ -120,11 +122,19 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   void DefaultOffset(TlaRegister* reg);
   // Writes an offset register; logs it when the write succeeded.
   void WriteOffset(TlaRegister* reg);
+  // The lists of every page, the field bus's last.
+  std::array<QTreeWidget*, 9> Lists() const;
   // The list with its group box sized to its rows.
   void FitGroup(QTreeWidget* list, QWidget* group);
+  // Rows for the registers or views, then FitGroup.
+  void FillGroup(QTreeWidget* list, QWidget* group, std::initializer_list<TlaRegister*> regs);
+  void FillGroup(QTreeWidget* list, QWidget* group, std::initializer_list<TlaParValue*> views);
 
   // The drive when the data module exists, else null.
   TlaDeviceKD730* Device() const;
+  // One of the drive's registers, null without a drive.
+  using DriveRegister = TlaRegister* TlaDeviceKD730::*;
+  TlaRegister* Register(DriveRegister reg) const;
   bool CfgBit(int bit) const;
 
   QTreeWidget* popupList_ = nullptr;  // the list the context menu was opened on

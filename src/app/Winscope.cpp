@@ -5,13 +5,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <iterator>
 
 #include "Appdialogs.h"
 #include "Appforms.h"
 #include "Formats.h"
 #include "IniFile.h"
+#include "Lascope.h"
 #include "Tladiagram.h"
-#include "Tlalegenda.h"
 #include "Tlamarker.h"
 #include "Tlascala.h"
 #include "Tlatraccia.h"
@@ -22,65 +23,22 @@ TScopeForm* ScopeForm = nullptr;
 namespace {
 
 constexpr const char* kSection = "ScopeForm";
-constexpr double kSecond = 1.0 / 86400.0;  // in date-time units (days)
 
-struct DiagramRow {
-  const char* title;
-  kd::TColor back;
-  const char* yTitle;
-  double yMax, yStep;
-  const char* yFormat;
-  const char* legend;  // null: no legend
-};
-struct TraceRow {
-  int diagram;
-  const char* name;
-  kd::TColor color;
-  int width, style;
-  kd::TColor brush;
-  TlaTraccia* TScopeForm::*field;
-};
-struct MarkerRow {
-  int diagram;
-  const char* name;
-  const char* text;
-  kd::TColor color;
-  int style, mrkType;
-  TlaMarker* TScopeForm::*field;
-};
-
-const DiagramRow kDiagrams[] = {
-    {"Speed(Act,Rf,Fb [%])", 0xFDCBAC, "[%]", 130, 10, "000.0", "Speed"},
-    {"Current", 0xFDB386, "[A]", 20, 5, "00.0", "Current"},
-    {"Voltage(Armature)", 0xFB7C31, "[V]", 700, 100, "000.0", nullptr},
-    {"DcBus", 0xD05104, "[V]", 700, 100, "000.0", nullptr},
-};
-
-const TraceRow kTraces[] = {
-    {0, "Armature", 0xFF0000, 1, kd::psDash, 0xC0C0C0, &TScopeForm::trkArmature},
-    {0, "Reference", 0x008000, 1, kd::psSolid, 0x008000, &TScopeForm::trkReference},
-    {0, "Feedback", 0xFF00FF, 1, kd::psSolid, 0xFF00FF, &TScopeForm::trkFeedback},
-    {1, "IAct", 0x00FF00, 2, kd::psSolid, 0xC0C0C0, &TScopeForm::trkIAct},
-    {1, "INomPos", 0xFF0000, 1, kd::psDot, 0xC0C0C0, &TScopeForm::trkINomPos},
-    {1, "INomNeg", 0xFF0000, 1, kd::psDot, 0xC0C0C0, &TScopeForm::trkINomNeg},
-    {1, "IRef", 0x008000, 1, kd::psSolid, 0x008000, &TScopeForm::trkIRef},
-    {2, "Volt", 0x0000FF, 2, kd::psSolid, 0xC0C0C0, &TScopeForm::trkVolt},
-    {3, "Volt", 0xFF00FF, 2, kd::psSolid, 0xC0C0C0, &TScopeForm::trkDcBus},
-};
-
-const MarkerRow kMarkers[] = {
-    {0, "Armature", "000.0", 0xFF0000, kd::psDot, 3, &TScopeForm::mrkArmature},
-    {0, "Rf", "000.0", 0x008000, kd::psSolid, 3, &TScopeForm::mrkRf},
-    {0, "Fb", "000.0", 0xFF00FF, kd::psSolid, 3, &TScopeForm::mrkFb},
-    {1, "IAct", "00.0", 0x00FF00, kd::psDot, 3, &TScopeForm::mrkIAct},
-    {1, "IMaxPos", "00.0", 0x0000FF, kd::psDash, 1, &TScopeForm::mrkIMaxPos},
-    {1, "IMaxNeg", "00.0", 0x0000FF, kd::psDash, 2, &TScopeForm::mrkIMaxNeg},
-    {1, "INomPos", "00.0", 0xFF0000, kd::psDash, 1, &TScopeForm::mrkINomPos},
-    {1, "INomNeg", "00.0", 0xFF0000, kd::psDash, 2, &TScopeForm::mrkINomNeg},
-    {1, "IRef", "00.0", 0x008000, kd::psDot, 3, &TScopeForm::mrkIRef},
-    {2, "Act", "000.0", 0x0000FF, kd::psDot, 3, &TScopeForm::mrkVolt},
-    {3, "Act", "000.0", 0xFF00FF, kd::psDot, 3, &TScopeForm::mrkDcBus},
-};
+// The window's fields, in the order of the scope tables.
+TlaDiagram* TScopeForm::* const kDiagramFields[] = {
+    &TScopeForm::dgrSpeed, &TScopeForm::dgrCurrent, &TScopeForm::dgrVoltage, &TScopeForm::dgrDcBus};
+TlaTraccia* TScopeForm::* const kTraceFields[] = {
+    &TScopeForm::trkArmature, &TScopeForm::trkReference, &TScopeForm::trkFeedback,
+    &TScopeForm::trkIAct,     &TScopeForm::trkINomPos,   &TScopeForm::trkINomNeg,
+    &TScopeForm::trkIRef,     &TScopeForm::trkVolt,      &TScopeForm::trkDcBus};
+TlaMarker* TScopeForm::* const kMarkerFields[] = {
+    &TScopeForm::mrkArmature, &TScopeForm::mrkRf,       &TScopeForm::mrkFb,
+    &TScopeForm::mrkIAct,     &TScopeForm::mrkIMaxPos,  &TScopeForm::mrkIMaxNeg,
+    &TScopeForm::mrkINomPos,  &TScopeForm::mrkINomNeg,  &TScopeForm::mrkIRef,
+    &TScopeForm::mrkVolt,     &TScopeForm::mrkDcBus};
+static_assert(std::size(kDiagramFields) == scope::kDiagramCount);
+static_assert(std::size(kTraceFields) == scope::kTraceCount);
+static_assert(std::size(kMarkerFields) == scope::kMarkerCount);
 
 // Appends a sample; a full trace drops its oldest first.
 void AddSample(TlaTraccia* trace, const Tla2DPoint& p) {
@@ -128,77 +86,10 @@ TScopeForm::~TScopeForm() {
 }
 
 void TScopeForm::BuildScope() {
-  TlaDiagram* dgr[4] = {};
-  TlaScala* time = nullptr;
-  for (int i = 0; i < 4; ++i) {
-    const DiagramRow& row = kDiagrams[i];
-    TlaDiagram* d = laGraph.CreateNewDiagram(row.title);
-    dgr[i] = d;
-    d->SetVisible(true);
-    d->SetAutoScalaX(true);
-    d->SetAutoScalaY(false);
-    d->TitleFont.SetSize(-12);
-    d->SetTitleVisible(true);
-    d->SetTrkBack(0xC0C0C0);
-    d->SetDgrBack(row.back);
-    d->SetFollowOwnerArea(false);
-    if (!time) {
-      // One time axis for all four diagrams.
-      d->CreateNewScala(2, "Samples");
-      time = d->GetScalaX();
-      time->SetTitleVisible(false);
-      time->SetIsTime(true);
-      time->SetIsDate(false);
-      time->SetText("000.0");
-      time->GridPen.SetColor(0x808080);
-      const kd::TDateTime now = kd::Now();
-      time->SetRange({now, now + 30 * kSecond});
-      time->SetDivStep(10 * kSecond);
-    } else {
-      d->SetScalaX(time);
-    }
-    d->CreateNewScala(4, row.yTitle);
-    TlaScala* y = d->GetScalaY();
-    y->GridPen.SetColor(0x808080);
-    y->SetIsDate(false);
-    y->SetIsTime(false);
-    y->SetRange({0, row.yMax});
-    y->SetDivStep(row.yStep);
-    y->SetText(row.yFormat);
-
-    for (const TraceRow& t : kTraces) {
-      if (t.diagram != i) continue;
-      TlaTraccia* trace = d->CreateNewTraccia(t.name);
-      trace->LinePen.Set(t.color, kd::pmCopy, t.style, t.width);
-      trace->LineBrush.SetColor(t.brush);
-      trace->SetTrkType(1);
-      this->*t.field = trace;
-    }
-    for (const MarkerRow& m : kMarkers) {
-      if (m.diagram != i) continue;
-      TlaMarker* marker = d->CreateNewMarker(m.name);
-      marker->SetPoint({0, 0});
-      marker->SetDotted(0);
-      marker->LinePen.SetColor(m.color);
-      marker->LinePen.SetStyle(m.style);
-      marker->LineBrush.SetColor(m.color);
-      marker->SetOrType(static_cast<TlaOrType>(marker->GetOrType() & ~laOrVertical));
-      marker->SetText(m.text);
-      marker->SetMrkType(static_cast<std::uint8_t>(m.mrkType));
-      this->*m.field = marker;
-    }
-    if (row.legend) {
-      d->CreateNewLegenda(row.legend);
-      TlaLegenda* legend = d->GetLegenda();
-      legend->ColCount = 5;
-      legend->SetLeft(20);
-      legend->OnlyVisible = true;
-    }
-  }
-  dgrSpeed = dgr[0];
-  dgrCurrent = dgr[1];
-  dgrVoltage = dgr[2];
-  dgrDcBus = dgr[3];
+  const scope::Elements e = scope::Build(laGraph, kd::Now());
+  for (int i = 0; i < scope::kDiagramCount; ++i) this->*kDiagramFields[i] = e.diagrams[i];
+  for (int i = 0; i < scope::kTraceCount; ++i) this->*kTraceFields[i] = e.traces[i];
+  for (int i = 0; i < scope::kMarkerCount; ++i) this->*kMarkerFields[i] = e.markers[i];
 }
 
 // ---------------------------------------------------------------------------
@@ -297,15 +188,7 @@ void TScopeForm::ResetStart1Click() {
 // ---------------------------------------------------------------------------
 // Drawing and layout
 
-// The diagram at list index 3 fills the window below a 100-pixel strip in
-// which the others stand side by side, index 2 on the left.
-void TScopeForm::laGraphResize(kd::Component*) {
-  const int w = width(), h = height();
-  const kd::TRect areas[4] = {
-      {2 * w / 3, 0, w, 100}, {w / 3, 0, 2 * w / 3, 100}, {0, 0, w / 3, 100}, {0, 100, w, h}};
-  for (int i = 0; i < 4; ++i)
-    if (TlaDiagram* d = laGraph.GetDiagram(i)) d->SetDrawArea(areas[i]);
-}
+void TScopeForm::laGraphResize(kd::Component*) { scope::Layout(laGraph, width(), height()); }
 
 void TScopeForm::laGraphRefreshed(kd::Component*, kd::TBitmap* bitmap, bool&) {
   if (painter_) {

@@ -125,10 +125,25 @@ TEST_F(ScopeWindow, BuiltAsItsTablesSay) {
   EXPECT_NEAR(time->Range.min, kd::Now(), 60 * kSecond);
 
   std::vector<std::string> traces, markers;
+  std::vector<TlaTraccia*> traceList;
+  std::vector<TlaMarker*> markerList;
   for (int i = 0; i < 4; ++i) {
-    for (TlaTraccia* t : scope_.laGraph.GetDiagram(i)->Traces()) traces.push_back(Describe(t));
-    for (TlaMarker* m : scope_.laGraph.GetDiagram(i)->Markers()) markers.push_back(Describe(m));
+    for (TlaTraccia* t : scope_.laGraph.GetDiagram(i)->Traces()) {
+      traces.push_back(Describe(t));
+      traceList.push_back(t);
+    }
+    for (TlaMarker* m : scope_.laGraph.GetDiagram(i)->Markers()) {
+      markers.push_back(Describe(m));
+      markerList.push_back(m);
+    }
   }
+  // The window's fields name them in that order.
+  EXPECT_EQ(AllTraces(), traceList);
+  EXPECT_EQ(markerList,
+            (std::vector<TlaMarker*>{scope_.mrkArmature, scope_.mrkRf, scope_.mrkFb, scope_.mrkIAct,
+                                     scope_.mrkIMaxPos, scope_.mrkIMaxNeg, scope_.mrkINomPos,
+                                     scope_.mrkINomNeg, scope_.mrkIRef, scope_.mrkVolt,
+                                     scope_.mrkDcBus}));
   EXPECT_EQ(traces, (std::vector<std::string>{
                         "Speed(Act,Rf,Fb [%]) Armature FF0000/1/1 C0C0C0 1",
                         "Speed(Act,Rf,Fb [%]) Reference 008000/1/0 008000 1",

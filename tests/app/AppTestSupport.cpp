@@ -16,15 +16,30 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
+#include "Modulenetwork.h"
+#include "Qtmainloop.h"
 #include "Registry.h"
 #include "ServerRegistry.h"
+#include "Startup.h"
+#include "Tladevicekd730cmp.h"
 #include "Winmain.h"
 
 namespace apptest {
+
+int RunInProgramSetup(int& argc, char** argv, const std::function<int()>& body) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  SetRegionalFormats();
+  QApplication::setApplicationName(kApplicationTitle);
+  TQtMainThread mainThread;
+  return body();
+}
 
 bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
   QElapsedTimer clock;
@@ -69,14 +84,20 @@ ModalScript::~ModalScript() = default;
 
 int ModalScript::Remaining() const { return static_cast<int>(impl_->handlers.size() - impl_->next); }
 
+namespace {
+
+// A dialog other than the one the script expected: a failure, and closed.
+void Unexpected(QWidget* dialog, const char* expected) {
+  ADD_FAILURE() << expected << " was expected";
+  if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
+}
+
+}  // namespace
+
 ModalScript::Handler Message(std::vector<std::string>* texts) {
   return [texts](QWidget* dialog) {
     auto* box = qobject_cast<QMessageBox*>(dialog);
-    if (!box) {
-      ADD_FAILURE() << "a message box was expected";
-      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
-      return;
-    }
+    if (!box) return Unexpected(dialog, "a message box");
     if (texts) texts->push_back(box->text().toStdString());
     box->accept();
   };
@@ -86,11 +107,7 @@ ModalScript::Handler Question(bool yes, std::vector<std::string>* texts) {
   return [yes, texts](QWidget* dialog) {
     auto* box = qobject_cast<QMessageBox*>(dialog);
     QAbstractButton* answer = box ? box->button(yes ? QMessageBox::Yes : QMessageBox::No) : nullptr;
-    if (!answer) {
-      ADD_FAILURE() << "a Yes/No question was expected";
-      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
-      return;
-    }
+    if (!answer) return Unexpected(dialog, "a Yes/No question");
     if (texts) texts->push_back(box->text().toStdString());
     answer->click();
   };
@@ -99,11 +116,7 @@ ModalScript::Handler Question(bool yes, std::vector<std::string>* texts) {
 ModalScript::Handler Input(const std::string& text, std::vector<std::string>* seen) {
   return [text, seen](QWidget* dialog) {
     auto* input = qobject_cast<QInputDialog*>(dialog);
-    if (!input) {
-      ADD_FAILURE() << "a text query was expected";
-      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
-      return;
-    }
+    if (!input) return Unexpected(dialog, "a text query");
     if (seen) {
       seen->push_back(input->windowTitle().toStdString());
       seen->push_back(input->labelText().toStdString());
@@ -123,11 +136,7 @@ ModalScript::Handler Cancel() {
 ModalScript::Handler ChooseFile(const std::string& path, std::vector<std::string>* seen, bool force) {
   return [path, seen, force](QWidget* dialog) {
     auto* files = qobject_cast<QFileDialog*>(dialog);
-    if (!files) {
-      ADD_FAILURE() << "a file dialog was expected";
-      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
-      return;
-    }
+    if (!files) return Unexpected(dialog, "a file dialog");
     if (seen) seen->push_back(files->windowTitle().toStdString());
     // Typed into the name field, as the operator may type a whole path.
     auto* name = files->findChild<QLineEdit*>("fileNameEdit");
@@ -159,11 +168,7 @@ ModalScript::Handler PrintToPdf(const std::string& path) {
     auto* printers = print ? print->findChild<QComboBox*>("printers") : nullptr;
     auto* file = print ? print->findChild<QLineEdit*>("filename") : nullptr;
     const int pdf = printers ? printers->findText("PDF", Qt::MatchContains) : -1;
-    if (!file || pdf < 0) {
-      ADD_FAILURE() << "a print dialog offering a PDF file was expected";
-      if (auto* d = qobject_cast<QDialog*>(dialog)) d->reject();
-      return;
-    }
+    if (!file || pdf < 0) return Unexpected(dialog, "a print dialog offering a PDF file");
     printers->setCurrentIndex(pdf);
     file->setText(QString::fromStdString(path));
     print->accept();
@@ -207,6 +212,19 @@ QStringList LogLines() {
 
 int CountLog(const QString& line) { return static_cast<int>(LogLines().count(line)); }
 
+bool Logged(const QString& line) { return LogLines().contains(line); }
+
+QString LastLog() {
+  const QStringList lines = LogLines();
+  return lines.isEmpty() ? QString() : lines.last();
+}
+
+int DriveValue(TlaRegister* reg) {
+  reg->SetValueInteger(0, reg->GetValueInteger(0) ^ 0x55);
+  EXPECT_TRUE(Network->laDevice->ReadReg(reg, true));
+  return reg->GetValueInteger(0);
+}
+
 ProgramFolder::ProgramFolder() : xdg_("XDG_CONFIG_HOME", config_.Path()) {
   oldDir_ = std::filesystem::current_path().string();
   for (const char* file : {"KD730_Parameters.par", "KD730_Parameters_v110.par"})
@@ -220,6 +238,10 @@ ProgramFolder::~ProgramFolder() {
 }
 
 void ProgramFolder::WriteIni(const std::string& text) const { work_.Write("KD730_TuneDesk.ini", text); }
+
+void ProgramFolder::WriteSampleIni() const {
+  WriteIni(kdtest::ReadFile(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini"));
+}
 
 std::string ProgramFolder::ReadIni() const { return kdtest::ReadFile(File("KD730_TuneDesk.ini")); }
 
@@ -245,6 +267,10 @@ SimulatedDrive::SimulatedDrive(const ProgramFolder& folder, const std::vector<st
     : sim_(KD_SIM_EXE, SimArgs(ptys_.A(), extraArgs)) {
   folder.MapComPort(1, ptys_.B());
 }
+
+void SimulatedDrive::Pause() { sim_.Process().Signal(SIGSTOP); }
+
+void SimulatedDrive::Resume() { sim_.Process().Signal(SIGCONT); }
 
 void SaveScreenshot(const std::string& name, QWidget* window) {
   if (!window) window = MainForm;

@@ -17,10 +17,17 @@
 
 class QWidget;
 class TProgramForms;
+class TlaRegister;
 
 namespace apptest {
 
 using namespace std::chrono_literals;
+
+// The main of the window tests and benchmarks: runs body (the test or
+// benchmark runner) in a QApplication on the offscreen platform when no
+// other is asked for, with the program's regional formats and title and the
+// Qt main loop behind kd::MainThread, as the program sets them up.
+int RunInProgramSetup(int& argc, char** argv, const std::function<int()>& body);
 
 // Pumps the event loop, waiting for events like the program's own loop (so
 // the idle-time action updates run), until pred() holds or timeout passes.
@@ -70,6 +77,12 @@ int PdfPages(const std::string& path);
 // The log of the main window, one entry per line.
 QStringList LogLines();
 int CountLog(const QString& line);
+bool Logged(const QString& line);
+QString LastLog();
+
+// A register of the program's drive as the drive holds it (read back over a
+// local value that differs).
+int DriveValue(TlaRegister* reg);
 
 // A run's own working directory (made current) and configuration folder
 // (XDG_CONFIG_HOME), both removed at the end.
@@ -82,6 +95,8 @@ class ProgramFolder {
   const std::string& Path() const { return work_.Path(); }
   std::string File(const std::string& name) const { return work_.File(name); }
   void WriteIni(const std::string& text) const;
+  // The program INI file that comes with the program.
+  void WriteSampleIni() const;
   std::string ReadIni() const;
   // Registers the mbserver built here in the run's registry.
   void RegisterServer() const;
@@ -99,6 +114,10 @@ class SimulatedDrive {
  public:
   SimulatedDrive(const ProgramFolder& folder, const std::vector<std::string>& extraArgs = {});
   kdtest::ChildProcess& Process() { return sim_.Process(); }
+  // The drive stops answering (its process is stopped, its line stays open)
+  // and answers again.
+  void Pause();
+  void Resume();
 
  private:
   kdtest::SocatPair ptys_;

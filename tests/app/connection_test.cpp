@@ -19,8 +19,6 @@ using namespace apptest;
 
 namespace {
 
-bool Logged(const QString& line) { return LogLines().contains(line); }
-
 class Connection : public ::testing::Test {
  protected:
   ProgramFolder folder_;

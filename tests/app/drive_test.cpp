@@ -24,8 +24,6 @@ using namespace apptest;
 
 namespace {
 
-bool Logged(const QString& line) { return LogLines().contains(line); }
-
 // The mbserver process serving this test's connection.
 pid_t ServerProcess() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -38,13 +36,10 @@ pid_t ServerProcess() {
   return -1;
 }
 
-// The program INI file that comes with the program.
-const std::string kSampleIni = kdtest::ReadFile(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
-
 class DriveOnline : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_.WriteIni(kSampleIni);
+    folder_.WriteSampleIni();
     folder_.RegisterServer();
     drive_ = std::make_unique<SimulatedDrive>(folder_, SimArgs());
     forms_ = std::make_unique<TProgramForms>();
@@ -61,7 +56,6 @@ class DriveOnline : public ::testing::Test {
   virtual std::vector<std::string> SimArgs() const { return {}; }
 
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
-  QString LastLog() { return LogLines().value(LogLines().size() - 1); }
   // CfgFlags with one bit changed, written to the drive; then the next state update.
   void SetCfgFlag(int bit, bool on) {
     Drive().CfgFlags->SetValueBit(0, static_cast<std::uint8_t>(bit), on);
@@ -72,10 +66,6 @@ class DriveOnline : public ::testing::Test {
     MainForm->stRefDig->setText("");
     ASSERT_TRUE(PumpUntil([] { return !MainForm->stRefDig->text().isEmpty(); }));
   }
-  // The drive stops answering (its process is stopped, its line stays open)
-  // and answers again.
-  void PauseDrive() { drive_->Process().Signal(SIGSTOP); }
-  void ResumeDrive() { drive_->Process().Signal(SIGCONT); }
   // A failure that comes back every pass: one line, then a dot for each
   // further failed pass. The state read fails every pass, the fault read
   // every tenth: at most one line each, the dots at the end of the log.
@@ -87,12 +77,6 @@ class DriveOnline : public ::testing::Test {
     EXPECT_EQ(LogLines().filter("Transaction Error").size(), LogLines().filter(error).size());
     Idle();
     EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
-  }
-  // A register as the drive holds it (read back over a local value that differs).
-  int DriveValue(TlaRegister* reg) {
-    reg->SetValueInteger(0, reg->GetValueInteger(0) ^ 0x55);
-    EXPECT_TRUE(Drive().ReadReg(reg, true));
-    return reg->GetValueInteger(0);
   }
   int DriveRefDig() { return DriveValue(Drive().RefDig); }
 
@@ -275,7 +259,7 @@ TEST_F(DriveOnline, WriteFailuresAreLogged) {
 }
 
 TEST_F(DriveOnline, AReferenceStepToASilentDriveFailsWithoutHanging) {
-  PauseDrive();
+  drive_->Pause();
   // The write waits while the drive's state read times out pass after pass
   // (and is skipped with the rest of the pass): it must end all the same.
   MainForm->acRefUp10->trigger();
@@ -285,7 +269,7 @@ TEST_F(DriveOnline, AReferenceStepToASilentDriveFailsWithoutHanging) {
   EXPECT_FALSE(MainForm->acRefUp10->isEnabled());
   EXPECT_FALSE(MainForm->acInhibit->isEnabled());
 
-  ResumeDrive();
+  drive_->Resume();
   ASSERT_TRUE(PumpUntil([] { return MainForm->acRefUp10->isEnabled(); }));
   MainForm->acRefZero->trigger();
   EXPECT_EQ(LastLog(), "Digital reference write: 0.0");
@@ -302,15 +286,15 @@ TEST_F(DriveOnline, ARepeatingTransactionErrorIsOneLineWithADotPerPass) {
 
 TEST_F(DriveOnline, ASilentDriveIsOneLineWithADotPerPassUntilItAnswersAgain) {
   const QString error = "Transaction Error: timeout, no response!";
-  PauseDrive();
+  drive_->Pause();
   ExpectOneLineWithDots(error);
 
   // Once the drive has answered again, the next failure is a change of
   // result and gets a line of its own.
-  ResumeDrive();
+  drive_->Resume();
   ASSERT_TRUE(PumpUntil([] { return MainForm->acRefUp10->isEnabled(); }));
   const qsizetype lines = LogLines().filter(error).size();
-  PauseDrive();
+  drive_->Pause();
   ASSERT_TRUE(PumpUntil([&] { return LogLines().filter(error).size() > lines; }));
   EXPECT_TRUE(LastLog().startsWith(error));
 }

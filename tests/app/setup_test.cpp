@@ -11,7 +11,6 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeWidget>
-#include <csignal>
 #include <filesystem>
 #include <map>
 
@@ -27,13 +26,6 @@
 using namespace apptest;
 
 namespace {
-
-bool Logged(const QString& line) {
-  return LogLines().contains(line);
-}
-QString LastLog() {
-  return LogLines().value(LogLines().size() - 1);
-}
 
 QStringList Column(const QTreeWidget* list, int column) {
   QStringList texts;
@@ -74,13 +66,10 @@ void DoubleClick(QTreeWidget* list, int row) {
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
 }
 
-// The program INI file that comes with the program.
-const std::string kSampleIni = kdtest::ReadFile(std::string(KD_DATA_DIR) + "/KD730_TuneDesk.ini");
-
 class SetupWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_.WriteIni(kSampleIni);
+    folder_.WriteSampleIni();
     folder_.RegisterServer();
     StartDrive();
   }
@@ -101,18 +90,10 @@ class SetupWindow : public ::testing::Test {
     })) << MainForm->Memo->toPlainText().toStdString();
     Idle();
   }
-  void PauseDrive() { drive_->Process().Signal(SIGSTOP); }
-  void ResumeDrive() { drive_->Process().Signal(SIGCONT); }
   // Waits for the next setup read to arrive.
   void NextRefresh() {
     const int refreshed = CountLog("Data refreshed from drive.");
     ASSERT_TRUE(PumpUntil([&] { return CountLog("Data refreshed from drive.") > refreshed; }));
-  }
-  // A register as the drive holds it (read over a local value that differs).
-  int DriveValue(TlaRegister* reg) {
-    reg->SetValueInteger(0, reg->GetValueInteger(0) ^ 0x55);
-    EXPECT_TRUE(Drive().ReadReg(reg, true));
-    return reg->GetValueInteger(0);
   }
   // CfgFlags bits in the image, then the window's refresh.
   void SetCfgFlags(std::initializer_list<std::pair<int, bool>> bits) {
@@ -475,9 +456,9 @@ TEST_F(SetupWindow, OffsetsWriteAndLog) {
   // A drive that stops answering: the write ends with the time-out, logs
   // nothing, and the row shows what the image holds.
   const auto logged = LogLines().filter("analog input offset").size();
-  PauseDrive();
+  drive_->Pause();
   W().acRefOffsetUp->trigger();
-  ResumeDrive();
+  drive_->Resume();
   EXPECT_EQ(LogLines().filter("analog input offset").size(), logged);
   EXPECT_EQ(Drive().OffsetAn2Ext->GetValueInteger(0), -6);
   EXPECT_EQ(W().lvReferenceOffset->topLevelItem(0)->text(1), "-6");
@@ -501,9 +482,9 @@ TEST_F(SetupWindow, FieldBusPageReadsAndSavesTheSlaveAddress) {
   EXPECT_EQ(DriveValue(slave), 5);
 
   // A write the drive never answered is not reported as a change.
-  PauseDrive();
+  drive_->Pause();
   W().sbtnSaveModBusSlave->click();
-  ResumeDrive();
+  drive_->Resume();
   EXPECT_EQ(LastLog(), "Error: ModBus Slave Address NOT written!");
 }
 

@@ -75,11 +75,6 @@ void TlaDeviceKD610::RegistersSetup() {
   i_motorA = view("i_motorA");
   HWLimitVolt = view("HWLimitVolt");
 
-  PrevFaultState_0 = GetRegister(std::string("PrevFaultState_0"));
-  PrevFaultState_1 = GetRegister(std::string("PrevFaultState_1"));
-  ActFaultState_0 = GetRegister(std::string("ActFaultState_0"));
-  ActFaultState_1 = GetRegister(std::string("ActFaultState_1"));
-
   EE_PROFIbusSlave = GetRegister(std::string("EE_PROFIbusSlave"));
   EE_PROFIbusSlaveView = std::make_unique<TlaParValue>(this, EE_PROFIbusSlave, 0);
 
@@ -108,14 +103,6 @@ void TlaDeviceKD610::RegistersSetup() {
   Link(Trottle3_y, Bound::Min, Trottle2_y);
   Link(Trottle1_x, Bound::Max, Trottle2_x);
   Link(Trottle2_x, Bound::Min, Trottle1_x);
-}
-
-TlaRegister* TlaDeviceKD610::GetPreFault(int i) const {
-  return i == 0 ? PrevFaultState_0 : i == 1 ? PrevFaultState_1 : nullptr;
-}
-
-TlaRegister* TlaDeviceKD610::GetActFault(int i) const {
-  return i == 0 ? ActFaultState_0 : i == 1 ? ActFaultState_1 : nullptr;
 }
 
 TlaParValue* TlaDeviceKD610::GetTrottle(int i) const {

@@ -23,9 +23,6 @@ class TlaDeviceKD610 : public TlaDeviceKDSlave {
   ~TlaDeviceKD610() override;
   std::string ClassName() const override { return "TlaDeviceKD610"; }
 
-  // i = 0 or 1; null otherwise.
-  TlaRegister* GetPreFault(int i) const;
-  TlaRegister* GetActFault(int i) const;
   // The characteristic's views in order: Trottle[0].y, [1].x, [1].y, [2].x,
   // [2].y, [3].y for i = 0 to 5; null otherwise.
   TlaParValue* GetTrottle(int i) const;
@@ -74,11 +71,6 @@ class TlaDeviceKD610 : public TlaDeviceKDSlave {
   std::unique_ptr<TlaParValue> v_motorV;
   std::unique_ptr<TlaParValue> i_motorA;
   std::unique_ptr<TlaParValue> HWLimitVolt;
-
-  TlaRegister* PrevFaultState_0 = nullptr;
-  TlaRegister* PrevFaultState_1 = nullptr;
-  TlaRegister* ActFaultState_0 = nullptr;
-  TlaRegister* ActFaultState_1 = nullptr;
 
   TlaRegister* EE_PROFIbusSlave = nullptr;
   std::unique_ptr<TlaParValue> EE_PROFIbusSlaveView;

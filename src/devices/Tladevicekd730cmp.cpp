@@ -30,19 +30,17 @@ void TlaDeviceKD730::RegistersSetup() {
       &Speed_PGain,   &Speed_PScale,  &Speed_IGain,   &Speed_IScale,     &Speed_DGain,
       &Speed_DScale,  &Current_PGain, &Current_PScale, &Current_IGain,   &Current_IScale,
       &ARef1_scale,   &OffsetAn2Ext,  &OffsetAn3Ext,  &RefDig,           &VirtualInput,
-      &HWLimitVolt,   &u_dc_busV,     &a_motorV,      &i_motorA,         &PrevFaultState_0,
-      &PrevFaultState_1, &ActFaultState_0, &ActFaultState_1, &Input,     &ARef1,
-      &ARef2,         &Armature,      &Tacho};
+      &HWLimitVolt,   &u_dc_busV,     &a_motorV,      &i_motorA,         &Input,
+      &ARef1,         &ARef2,         &Armature,      &Tacho};
   static const char* const names[] = {
       "UrV",           "IcA",           "IpA",            "NomSpeed",      "RxI",
       "Accel",         "Decel",         "TachoVKrpm",     "TachoRin",      "CfgFlags",
       "Speed_PGain",   "Speed_PScale",  "Speed_IGain",    "Speed_IScale",  "Speed_DGain",
       "Speed_DScale",  "Current_PGain", "Current_PScale", "Current_IGain", "Current_IScale",
       "ARef1_scale",   "OffsetAn2Ext",  "OffsetAn3Ext",   "RefDig",        "VirtualInput",
-      "HWLimitVolt",   "u_dc_busV",     "a_motorV",       "i_motorA",      "PrevFaultState_0",
-      "PrevFaultState_1", "ActFaultState_0", "ActFaultState_1", "Input",   "ARef1",
-      "ARef2",         "Armature",      "Tacho"};
-  static_assert(std::size(names) == 38);
+      "HWLimitVolt",   "u_dc_busV",     "a_motorV",       "i_motorA",      "Input",
+      "ARef1",         "ARef2",         "Armature",       "Tacho"};
+  static_assert(std::size(names) == 34);
   static_assert(std::size(fields) == std::size(names));
   for (std::size_t i = 0; i < std::size(names); ++i) *fields[i] = GetRegister(std::string(names[i]));
 
@@ -106,14 +104,6 @@ TlaSlaveState TlaDeviceKD730::UpdateSlaveState() {
   const TlaSlaveState state = TlaDeviceKDSlave::UpdateSlaveState();
   if (state != slaveOnline) commandsRead_ = false;
   return state;
-}
-
-TlaRegister* TlaDeviceKD730::GetPreFault(int i) const {
-  return i == 0 ? PrevFaultState_0 : i == 1 ? PrevFaultState_1 : nullptr;
-}
-
-TlaRegister* TlaDeviceKD730::GetActFault(int i) const {
-  return i == 0 ? ActFaultState_0 : i == 1 ? ActFaultState_1 : nullptr;
 }
 
 bool TlaDeviceKD730::CfgBit(std::uint8_t bit) { return CfgFlags && CfgFlags->GetValueBit(0, bit); }

@@ -40,10 +40,6 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
   // Any state but online clears GetCommandsRead.
   TlaSlaveState UpdateSlaveState() override;
 
-  // i = 0 or 1; null otherwise.
-  TlaRegister* GetPreFault(int i) const;
-  TlaRegister* GetActFault(int i) const;
-
   // Scaled values of element 0; 0 when a register they need is missing.
   double GetDcBusvalue();
   double GetArmatureValue();
@@ -89,10 +85,6 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
   TlaRegister* u_dc_busV = nullptr;
   TlaRegister* a_motorV = nullptr;
   TlaRegister* i_motorA = nullptr;
-  TlaRegister* PrevFaultState_0 = nullptr;
-  TlaRegister* PrevFaultState_1 = nullptr;
-  TlaRegister* ActFaultState_0 = nullptr;
-  TlaRegister* ActFaultState_1 = nullptr;
   TlaRegister* Input = nullptr;
   TlaRegister* ARef1 = nullptr;
   TlaRegister* ARef2 = nullptr;

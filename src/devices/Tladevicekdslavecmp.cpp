@@ -20,6 +20,10 @@ TlaMBChainedTransa* TlaDeviceKDSlave::NewChained(const char* category, int mode,
 }
 
 void TlaDeviceKDSlave::AfterVersionFound() {
+  PrevFaultState_0 = GetRegister(std::string("PrevFaultState_0"));
+  PrevFaultState_1 = GetRegister(std::string("PrevFaultState_1"));
+  ActFaultState_0 = GetRegister(std::string("ActFaultState_0"));
+  ActFaultState_1 = GetRegister(std::string("ActFaultState_1"));
   RegistersSetup();
   EE_ModBusSlave = GetRegister(std::string("EE_ModBusSlave"));
   eeModBusSlaveView_ = std::make_unique<TlaParValue>(this, EE_ModBusSlave, 0);
@@ -52,6 +56,14 @@ void TlaDeviceKDSlave::AfterVersionFound() {
   eePromSetupWrite_ = NewChained("EEPromSetup", TlaMBChainedTransa::Write, &TlaDeviceKDSlave::DoOnSetupSave);
   eePromSetupWrite_->DisableOnSuccess = true;
   eePromSetupWrite_->DisableOnError = true;
+}
+
+TlaRegister* TlaDeviceKDSlave::GetPreFault(int i) const {
+  return i == 0 ? PrevFaultState_0 : i == 1 ? PrevFaultState_1 : nullptr;
+}
+
+TlaRegister* TlaDeviceKDSlave::GetActFault(int i) const {
+  return i == 0 ? ActFaultState_0 : i == 1 ? ActFaultState_1 : nullptr;
 }
 
 void TlaDeviceKDSlave::ReadSetup() {

@@ -50,6 +50,13 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   // Null until the data model is loaded (or when it lacks the register).
   TlaRegister* EE_ModBusSlave = nullptr;
   TlaParValue* EE_ModBusSlaveView() const { return eeModBusSlaveView_.get(); }
+  TlaRegister* PrevFaultState_0 = nullptr;
+  TlaRegister* PrevFaultState_1 = nullptr;
+  TlaRegister* ActFaultState_0 = nullptr;
+  TlaRegister* ActFaultState_1 = nullptr;
+  // The fault words by index: i = 0 or 1; null otherwise.
+  TlaRegister* GetPreFault(int i) const;
+  TlaRegister* GetActFault(int i) const;
 
   TlaTransaEvent OnFaultUpdate;  // the fault words were read
   TlaTransaEvent OnSetupUpdate;  // the RAM setup was read

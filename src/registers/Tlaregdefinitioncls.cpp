@@ -358,15 +358,13 @@ std::string TlaRegDefinition::GetValueString(const std::uint8_t* bytes) const {
 bool TlaRegDefinition::SetValueString(std::uint8_t* bytes, const std::string& text) const {
   if (!bytes) throw kd::Exception("SetValueString: Bad format pointer.");
   if (Type != regString) throw kd::Exception("SetValueString: Wrong data type!");
-  // The text as stored: cut to Length, the words past its end cleared.
-  std::string stored = kd::Trim(text).substr(0, Length);
-  stored.resize(Length, '\0');
-  // Changed when the text reads differently; like SetByte, zeroing a high
-  // byte is no change.
-  const bool changed = GetValueString(bytes) != stored;
+  // Words past the end of the text are cleared; as SetByte has it, clearing a
+  // high byte is no change.
+  const std::string trimmed = kd::Trim(text);
+  bool changed = false;
   for (int j = 0; j < Length; ++j) {
-    bytes[At(2 * j)] = 0;
-    bytes[At(2 * j + 1)] = static_cast<std::uint8_t>(stored[At(j)]);
+    const auto c = At(j) < trimmed.size() ? static_cast<std::uint8_t>(trimmed[At(j)]) : std::uint8_t{0};
+    changed |= SetByte(bytes, c, j);
   }
   return changed;
 }

@@ -44,8 +44,9 @@ class TlaDeviceCollection : public kd::Component {
   TlaDeviceCollEvent OnMaxDeviceCount;  // the set is full; the device is refused
 
   // --- Names of the devices in a configuration -----------------------------
-  // The list is cleared first; a key that does not open, or a file that
-  // cannot be read, gives the single line "-Error-". A null list does nothing.
+  // The list is cleared first; a key that does not open, or an error raised
+  // while reading, gives the single line "-Error-" (NameLists.h). A null list
+  // does nothing.
   static void GetDeviceListFromRegistry(kd::StringList* list, kd::RootKey root,
                                         const std::string& keyPath);
   static void GetDeviceListFromIniFile(kd::StringList* list, const std::string& fileName);

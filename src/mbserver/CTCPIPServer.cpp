@@ -19,7 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
-#include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -146,10 +146,13 @@ class CTCPIPServer::Engine {
   // Hands the client's next request to the line unless one is there already.
   void Submit(const ClientPtr& c);
 
+  // Ends both threads (those that run).
+  void Stop();
+
   // The line's thread.
   void RunLine();
-  // The answer of one exchange (nullopt for a broadcast).
-  std::optional<Bytes> Exchange(const Bytes& frame);
+  // One exchange: false for a broadcast (no answer), else true with the answer in `answer`.
+  bool Exchange(const Bytes& frame, Bytes& answer);
   // Wakes the clients' thread to look at the client.
   void Notice(std::uint64_t id);
 
@@ -171,6 +174,7 @@ class CTCPIPServer::Engine {
 
   // Clients' thread only.
   std::unordered_map<std::uint64_t, ClientPtr> clients_;
+  std::vector<Request> arrived_;  // Receive's, kept for its capacity
   std::uint64_t nextId_ = kFirstClient;
   Clock::time_point nextSweep_ = Clock::time_point::max();
   Clock::time_point acceptPausedUntil_ = Clock::time_point::min();
@@ -198,12 +202,19 @@ CTCPIPServer::Engine::Engine(MbConnection& connection, UniqueFd listener, Gatewa
   if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &ev) != 0) return;
   ev.data.u64 = kListenerTag;
   if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, listener_.get(), &ev) != 0) return;
-  serveThread_ = std::thread([this] { Serve(); });
-  lineThread_ = std::thread([this] { RunLine(); });
+  try {
+    serveThread_ = std::thread([this] { Serve(); });
+    lineThread_ = std::thread([this] { RunLine(); });
+  } catch (const std::system_error&) {
+    Stop();  // the one that did start
+    return;
+  }
   started_ = true;
 }
 
-CTCPIPServer::Engine::~Engine() {
+CTCPIPServer::Engine::~Engine() { Stop(); }
+
+void CTCPIPServer::Engine::Stop() {
   {
     std::lock_guard lock(jobsLock_);
     stop_ = true;
@@ -357,8 +368,9 @@ void CTCPIPServer::Engine::PauseAccepting(Clock::time_point now) {
 
 bool CTCPIPServer::Engine::Receive(const ClientPtr& client) {
   Client& c = *client;
-  std::array<std::uint8_t, 4096> chunk{};
-  std::vector<Request> arrived;
+  std::array<std::uint8_t, 4096> chunk;
+  std::vector<Request>& arrived = arrived_;
+  arrived.clear();
   std::size_t room = 0;
   {
     std::lock_guard lock(c.lock);
@@ -508,6 +520,7 @@ void CTCPIPServer::Engine::Sweep(Clock::time_point now) {
 // The line's thread
 
 void CTCPIPServer::Engine::RunLine() {
+  Bytes answer;  // kept for its capacity
   for (;;) {
     Job job;
     {
@@ -517,7 +530,7 @@ void CTCPIPServer::Engine::RunLine() {
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    const std::optional<Bytes> answer = Exchange(job.request.frame);
+    const bool answered = Exchange(job.request.frame, answer);
     Client& c = *job.client;
     bool notice = false;
     {
@@ -526,9 +539,8 @@ void CTCPIPServer::Engine::RunLine() {
       const bool paused = c.waiting.size() >= limits_.maxWaiting;
       c.atLine = false;
       c.heard = Clock::now();
-      if (answer) {
-        const Bytes message = EncodeMbap(job.request.transaction, *answer);
-        c.out.insert(c.out.end(), message.begin(), message.end());
+      if (answered) {
+        AppendMbap(c.out, job.request.transaction, answer);
         c.broken = !Flush(c);
         notice = c.broken || c.outStart < c.out.size();  // to drop it, or to write the rest
       }
@@ -539,17 +551,20 @@ void CTCPIPServer::Engine::RunLine() {
   }
 }
 
-std::optional<Bytes> CTCPIPServer::Engine::Exchange(const Bytes& frame) {
+bool CTCPIPServer::Engine::Exchange(const Bytes& frame, Bytes& answer) {
   if (!frame.empty() && frame[0] == 0) {
     connection_.Broadcast(frame);  // no answer, whatever the line did
-    return std::nullopt;
+    return false;
   }
-  Bytes answer;
   const std::int32_t r = connection_.TxRxMessage(frame, answer);
-  if (r == kOk) return answer;
-  if (IsExceptionResult(r)) return ExceptionFrame(frame, static_cast<std::uint8_t>(r & 0xFF));
-  const bool lineDown = r == kPortNotInitialised || r == kPortWrite;
-  return ExceptionFrame(frame, lineDown ? kExGatewayPath : kExGatewayTarget);
+  if (r == kOk) return true;
+  std::uint8_t code = kExGatewayTarget;  // the slave did not answer properly
+  if (IsExceptionResult(r))
+    code = static_cast<std::uint8_t>(r & 0xFF);
+  else if (r == kPortNotInitialised || r == kPortWrite)
+    code = kExGatewayPath;  // the line is down
+  answer = ExceptionFrame(frame, code);
+  return true;
 }
 
 void CTCPIPServer::Engine::Notice(std::uint64_t id) {

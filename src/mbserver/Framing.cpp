@@ -1,5 +1,7 @@
 #include "Framing.h"
 
+#include <iterator>
+
 #include "Checksum.h"
 #include "MbCodes.h"
 
@@ -142,14 +144,17 @@ std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes&
 }
 
 Bytes EncodeMbap(std::uint16_t transaction, ByteView frame) {
-  const auto length = static_cast<std::uint16_t>(frame.size());
   Bytes message;
   message.reserve(6 + frame.size());
-  for (std::uint8_t b : {Hi(transaction), Lo(transaction), std::uint8_t{0}, std::uint8_t{0},
-                         Hi(length), Lo(length)})
-    message.push_back(b);
-  message.insert(message.end(), frame.begin(), frame.end());
+  AppendMbap(message, transaction, frame);
   return message;
+}
+
+void AppendMbap(Bytes& out, std::uint16_t transaction, ByteView frame) {
+  const auto length = static_cast<std::uint16_t>(frame.size());
+  const std::uint8_t header[] = {Hi(transaction), Lo(transaction), 0, 0, Hi(length), Lo(length)};
+  out.insert(out.end(), std::begin(header), std::end(header));
+  out.insert(out.end(), frame.begin(), frame.end());
 }
 
 int MbapMessageLength(ByteView head) {

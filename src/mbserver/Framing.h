@@ -50,6 +50,8 @@ std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes&
 
 // TCP: MBAP header (transaction id, protocol 0, length, unit id = slave address) + PDU.
 Bytes EncodeMbap(std::uint16_t transaction, ByteView frame);
+// The same message appended to `out`.
+void AppendMbap(Bytes& out, std::uint16_t transaction, ByteView frame);
 // Total length of an MBAP message from its first bytes: kNeedMore, -2 when
 // the header is impossible (length field below 2 or above 254), else the count.
 inline constexpr int kBadHeader = -2;

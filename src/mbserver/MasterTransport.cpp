@@ -49,7 +49,7 @@ void SerialMaster::AwaitQuietLine() {
   }
 }
 
-bool SerialMaster::Send(ByteView request) {
+std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
   AwaitQuietLine();
   const std::string ascii = ascii_ ? EncodeAscii(request) : std::string();
   const Bytes rtu = ascii_ ? Bytes() : EncodeRtu(request);
@@ -58,9 +58,8 @@ bool SerialMaster::Send(ByteView request) {
                               : ByteView(rtu);
   const bool sent = port_.Write(adu, Clock::now() + Millis(timing_.timeoutMs) + FrameTime(adu.size()));
   lastActivity_ = Clock::now();
-  if (sent)
-    sentUntil_ = lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
-  return sent;
+  if (!sent) return std::nullopt;
+  return lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
 }
 
 std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
@@ -76,8 +75,9 @@ std::int32_t SerialMaster::Broadcast(ByteView request) {
   if (!port_.IsOpen()) return kPortNotInitialised;
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   // No answer comes: the line is free once the frame is out and the line was quiet after it.
-  if (!Send(request)) return kPortWrite;
-  lastActivity_ = sentUntil_;
+  const auto sent = Send(request);
+  if (!sent) return kPortWrite;
+  lastActivity_ = *sent;
   return kOk;
 }
 

@@ -12,6 +12,7 @@
 //   least 3.5 characters).
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Framing.h"
@@ -45,8 +46,9 @@ class SerialMaster : public MasterTransport {
 
  private:
   void AwaitQuietLine();
-  // Waits for a quiet line, then sends the request; false when it could not be sent.
-  bool Send(ByteView request);
+  // Waits for a quiet line, then sends the request: when it has left the line,
+  // or nullopt when it could not be sent.
+  std::optional<Clock::time_point> Send(ByteView request);
   std::int32_t ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte);
   std::int32_t ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte);
   Millis FrameTime(std::size_t bytes) const;
@@ -56,7 +58,6 @@ class SerialMaster : public MasterTransport {
   bool ascii_;
   std::chrono::microseconds gap_;
   Clock::time_point lastActivity_{};
-  Clock::time_point sentUntil_{};  // when the last frame sent has left the line
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.

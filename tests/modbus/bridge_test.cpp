@@ -6,7 +6,6 @@
 #include <modbus.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <regex>

@@ -122,11 +122,10 @@ Bytes ReadAnswer(int address, int count) {
   return frame;
 }
 
-// CPU time (user + system) a process has used so far.
-// A gateway on 127.0.0.1 in front of a TCP line to a libmodbus slave, with
-// the gateway's limits set in the registry first when given.
+// A gateway on 127.0.0.1 in front of a line to a libmodbus slave.
 class GatewayTest : public ProxyTest {
  protected:
+  // A TCP line, with the gateway's limits set in the registry first when given.
   void Start(std::optional<int> maxClients = {}, std::optional<int> idleSeconds = {}) {
     kd::Registry reg(kd::HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(reg.OpenKey(kd::mb::kGatewaySettingsKey, true));
@@ -135,6 +134,26 @@ class GatewayTest : public ProxyTest {
     slave_ = LibmodbusSlave::Tcp();
     ASSERT_TRUE(srv_.OpenConnection("TCP", 2));
     Configure(srv_, 1, 1000, 0, slave_->Port());
+    Listen();
+  }
+  // An RTU line on a pair of pseudo terminals, as COM1.
+  void StartRtu(int timeoutMs) {
+    pair_ = std::make_unique<kdtest::SocatPair>();
+    slave_ = LibmodbusSlave::Rtu(pair_->A());
+    MapComPort(1, pair_->B());
+    ASSERT_TRUE(srv_.OpenConnection("COM1", 1));
+    Configure(srv_, 1, timeoutMs, 1);
+    Listen();
+  }
+
+  std::unique_ptr<kdtest::SocatPair> pair_;
+  std::unique_ptr<LibmodbusSlave> slave_;
+  TModbusSrv srv_;
+  std::shared_ptr<TCTCPIPServer> gateway_;
+  int port_ = 0;
+
+ private:
+  void Listen() {
     ASSERT_TRUE(srv_.Connect());
     gateway_ = srv_.CreateTCPServer();
     ASSERT_NE(gateway_, nullptr);
@@ -143,38 +162,21 @@ class GatewayTest : public ProxyTest {
     gateway_->Set_TcpPort(port_);
     ASSERT_TRUE(gateway_->StartServer());
   }
-
-  std::unique_ptr<LibmodbusSlave> slave_;
-  TModbusSrv srv_;
-  std::shared_ptr<TCTCPIPServer> gateway_;
-  int port_ = 0;
 };
 
 // Twenty mbpoll clients at once, each polling its own five registers two
 // hundred times through the gateway onto an RTU line: every value must be the
 // one of the register asked for (no answer reaches the wrong client).
-TEST_F(ProxyTest, GatewayServesManyClientsAtOnce) {
-  kdtest::SocatPair pair;
-  auto slave = LibmodbusSlave::Rtu(pair.A());
-  MapComPort(1, pair.B());
-  TModbusSrv srv;
-  ASSERT_TRUE(srv.OpenConnection("COM1", 1));
-  Configure(srv, 1, 1000, 1);
-  ASSERT_TRUE(srv.Connect());
-  auto gateway = srv.CreateTCPServer();
-  ASSERT_NE(gateway, nullptr);
-  const int port = kdtest::FreeTcpPort();
-  gateway->Set_LocalAddress("127.0.0.1");
-  gateway->Set_TcpPort(port);
-  ASSERT_TRUE(gateway->StartServer());
-  EXPECT_FALSE(gateway->GetLocalHostIP().empty());
+TEST_F(GatewayTest, ServesManyClientsAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(StartRtu(1000));
+  EXPECT_FALSE(gateway_->GetLocalHostIP().empty());
 
   constexpr int kClients = 20, kPolls = 200, kCount = 5;
   std::vector<std::unique_ptr<kdtest::ChildProcess>> clients;
   for (int i = 0; i < kClients; ++i)
     clients.push_back(std::make_unique<kdtest::ChildProcess>(std::vector<std::string>{
         "mbpoll", "-m", "tcp", "-a", "1", "-t", "4", "-0", "-r", std::to_string(i * kCount), "-c",
-        std::to_string(kCount), "-l", "11", "-o", "5", "-p", std::to_string(port), "127.0.0.1"}));
+        std::to_string(kCount), "-l", "11", "-o", "5", "-p", std::to_string(port_), "127.0.0.1"}));
 
   const std::regex valueLine(R"(^\[(\d+)\]:\s+(-?\d+))");
   std::vector<std::thread> readers;
@@ -203,9 +205,9 @@ TEST_F(ProxyTest, GatewayServesManyClientsAtOnce) {
     EXPECT_EQ(failures[i], 0) << "client " << i;
   }
   clients.clear();
-  srv.CloseConnection();  // takes the gateway with it
-  EXPECT_TRUE(gateway->StopServer());
-  EXPECT_FALSE(gateway->StartServer());
+  srv_.CloseConnection();  // takes the gateway with it
+  EXPECT_TRUE(gateway_->StopServer());
+  EXPECT_FALSE(gateway_->StartServer());
 }
 
 TEST_F(ProxyTest, GatewayNeedsAnOpenConnectionAndMayOutliveItsProxy) {
@@ -395,21 +397,10 @@ TEST_F(GatewayTest, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
 
 // Unit 0 goes to every slave of the line without an answer: the TCP client
 // gets none, and the line is free for the next request at once.
-TEST_F(ProxyTest, GatewayBroadcastIsSentAndNotAnswered) {
-  kdtest::SocatPair pair;
-  auto slave = LibmodbusSlave::Rtu(pair.A());
-  MapComPort(1, pair.B());
-  TModbusSrv srv;
-  ASSERT_TRUE(srv.OpenConnection("COM1", 1));
-  Configure(srv, 1, 5000, 1);  // a silent slave would hold the line for 5 s
-  ASSERT_TRUE(srv.Connect());
-  auto gateway = srv.CreateTCPServer();
-  ASSERT_NE(gateway, nullptr);
-  const int port = kdtest::FreeTcpPort();
-  gateway->Set_TcpPort(port);
-  ASSERT_TRUE(gateway->StartServer());
+TEST_F(GatewayTest, BroadcastIsSentAndNotAnswered) {
+  ASSERT_NO_FATAL_FAILURE(StartRtu(5000));  // a silent slave would hold the line for 5 s
 
-  RawClient client(port);
+  RawClient client(port_);
   ASSERT_TRUE(
       client.Send(1, Bytes{0x00, 0x06, 0x00, 0x0A, 0x04, 0xD2}));  // register 10 := 1234, to all
   ASSERT_TRUE(client.Send(2, RawClient::ReadFrame(1, 10, 1)));

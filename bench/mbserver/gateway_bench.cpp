@@ -19,6 +19,7 @@
 #include "ModbusSrv.h"
 #include "Registry.h"
 #include "ServerRegistry.h"
+#include "Tlambsetupcls.h"
 #include "TestSupport.h"
 
 namespace {
@@ -41,21 +42,16 @@ class Rig {
       reg.OpenKey("HARDWARE\\DEVICEMAP\\SERIALCOMM", true);
       reg.WriteString("COM1", pair_->B());
     }
+    TlaMBSetup setup;  // 19200 baud, 8 bits, one stop bit; the slave on 127.0.0.1
+    setup.Retries = 0;
+    setup.PortNumber = 1;
+    setup.Parity = 2;
+    setup.SilentInt = 0;
+    setup.Timeout = 1000;
+    setup.TCPIPPort = slave_->Port();
     srv_ = std::make_unique<TModbusSrv>();
     srv_->OpenConnection("COM1", line == Line::Tcp ? 2 : 1);
-    srv_->Set_Retries(0);
-    srv_->Set_RaiseError(false);
-    srv_->Set_BaudRate(19200);
-    srv_->Set_ComPort(1);
-    srv_->Set_ByteSize(8);
-    srv_->Set_FlowControl(0);
-    srv_->Set_Parity(2);
-    srv_->Set_SilentInterval(0);
-    srv_->Set_StopBits(0);
-    srv_->Set_TimeOut(1000);
-    srv_->Set_TransmissionMode(0);
-    srv_->Set_TcpPort(slave_->Port());
-    srv_->Set_Host("127.0.0.1");
+    setup.SendTo(*srv_);
     if (!srv_->Connect()) throw std::runtime_error("the line does not open");
     gateway_ = srv_->CreateTCPServer();
     port_ = kdtest::FreeTcpPort();
@@ -94,6 +90,11 @@ class Rig {
   std::shared_ptr<TCTCPIPServer> gateway_;
   int port_ = 0;
 };
+
+// Client counts of the gateway runs.
+void ByClients(benchmark::internal::Benchmark* b) {
+  b->Threads(1)->Threads(10)->Threads(100)->UseRealTime()->Unit(benchmark::kMicrosecond);
+}
 
 // One rig per line for the whole run; the first thread of a benchmark makes it.
 Rig& RigFor(Line line) {
@@ -151,18 +152,8 @@ void BM_GatewayIdleCpu(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_Direct, Tcp, Line::Tcp)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Gateway, Tcp, Line::Tcp)
-    ->Threads(1)
-    ->Threads(10)
-    ->Threads(100)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Gateway, Tcp, Line::Tcp)->Apply(ByClients);
 BENCHMARK_CAPTURE(BM_Direct, Rtu, Line::Rtu)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_Gateway, Rtu, Line::Rtu)
-    ->Threads(1)
-    ->Threads(10)
-    ->Threads(100)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Gateway, Rtu, Line::Rtu)->Apply(ByClients);
 BENCHMARK(BM_GatewayIdleCpu)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

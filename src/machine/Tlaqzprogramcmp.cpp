@@ -33,20 +33,6 @@ std::uint32_t GetU32(const std::string& data, std::size_t at) {
   return value;
 }
 
-// Text lines ended by CR LF, LF or CR; a last line without an end counts too.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 // The segments of the "EEProgram" blocks of an image, in chain order, with
 // the register total; 0, or the result code of the first bad block.
 struct ProgramSegments {
@@ -173,6 +159,6 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
     std::memcpy(write.Data(), data.data() + at, size);
     at += size;
   }
-  Lines = kd::StringList(SplitLines(std::string_view(data).substr(at)));
+  Lines = kd::StringList(kd::SplitLines(std::string_view(data).substr(at)));
   return qzFileDone;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Text helpers: trimming, letter-case-blind comparison (ASCII), integer texts,
-// comma text and name=value lists.
+// lines, comma text and name=value lists.
 //
 // Integer text: optional blanks and sign, then decimal digits, or hexadecimal
 // digits after "$" or "0x"; anything else is no integer. Results must fit in
@@ -30,6 +30,10 @@ bool TryParseInteger(std::string_view text, std::int32_t& out);
 std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue);
 // The same, raising ConvertError "'<text>' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
+
+// Lines ended by LF, CR or CR LF; an ending after the last line adds no
+// empty line.
+std::vector<std::string> SplitLines(std::string_view text);
 
 // Comma text in both directions. Join quotes an item that holds a blank, a
 // control character, a comma or a double quote (doubling inner quotes).

@@ -11,20 +11,6 @@
 
 namespace {
 
-// Lines ended by LF, CR or CR LF; an ending after the last line adds no empty line.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
 // Items each followed by ":"; a last item without its ":" runs to the end.
 std::vector<std::string> SplitColonList(const std::string& value) {
   std::vector<std::string> items;
@@ -60,8 +46,7 @@ TlaReportHtml::TlaReportHtml(kd::Component* owner) : kd::Component(owner) {}
 TlaReportHtml::~TlaReportHtml() = default;
 
 bool TlaReportHtml::CreateReport(const std::string& file) {
-  kd::StringList lines(SplitLines(CompileModel(file)));
-  reportList_ = std::move(lines);
+  reportList_ = kd::StringList(kd::SplitLines(CompileModel(file)));
   return reportList_.Count() > 0;
 }
 

@@ -1,4 +1,4 @@
-// Integer texts, comma text in both directions, name=value lists.
+// Integer texts, lines, comma text in both directions, name=value lists.
 #include <gtest/gtest.h>
 
 #include "Exception.h"
@@ -55,6 +55,18 @@ TEST(Strings, IntegerTexts) {
   } catch (const ConvertError& e) {
     EXPECT_STREQ(e.what(), "'12abc' is not a valid integer value");
   }
+}
+
+TEST(Strings, SplitLinesAtEveryLineEnd) {
+  struct Case { std::string text; Items lines; } cases[] = {
+      {"", {}},
+      {"\n", {""}},
+      {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"a\n\r\nb\r\r", {"a", "", "b", ""}},  // LF then CR LF: two ends; CR CR too
+      {"last line open", {"last line open"}},
+      {std::string("nul\0inside\n", 11), {std::string("nul\0inside", 10)}},  // not cut at a NUL
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << "'" << c.text << "'";
 }
 
 TEST(Strings, SplitCommaText) {

@@ -167,7 +167,6 @@ void TlaComboBox::SetErrorColours(bool error) {
 }
 
 void TlaComboBox::Close() {
-  SetErrorColours(false);
-  hide();
+  DoOnExit(this);
   if (QWidget* back = parentWidget()) back->setFocus();
 }

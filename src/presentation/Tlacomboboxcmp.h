@@ -52,6 +52,6 @@ class TlaComboBox : public QComboBox {
   // Writes the chosen item or the typed number to the view.
   void Commit();
   void SetErrorColours(bool error);
-  // Normal colours, hidden, the focus back to the parent (the list view).
+  // DoOnExit, then the focus back to the parent (the list view).
   void Close();
 };

@@ -1,6 +1,7 @@
 #include "Tlareporthtmlcmp.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
@@ -58,13 +59,10 @@ std::string TlaReportHtml::CompileModel(const std::string& file) {
                         " levels deep (does a template include itself?).");
   DepthGuard guard(depth_);
   try {
-    auto producer = std::make_unique<TlaPageProducer>();
-    producer->TemplateFile = file;
-    producer->OnTag = [this](TlaPageProducer* sender, const std::string& tagName,
-                             const TlaHtmlTagParams& params, std::string& replacement) {
-      Tagger(sender, tagName, params, replacement);
-    };
-    return producer->Content();
+    TlaPageProducer producer;
+    producer.TemplateFile = file;
+    producer.OnTag = std::bind_front(&TlaReportHtml::Tagger, this);
+    return producer.Content();
   } catch (const std::bad_alloc&) {
     throw kd::Exception("CompileModel: PageProducer Bad Alloc.");
   }
@@ -191,7 +189,7 @@ std::string TlaReportHtml::Decode_TABLE_Tag(const TlaHtmlTagParams& params) {
     data = std::make_unique<TlaSqliteDataSet>(DatabaseName);
     data->OpenTable(table);
   }
-  if (!data || !data->Active()) return {};
+  if (!data) return {};
 
   data->SetFilter(DecodeDescriptor(params.Values("FILTER")));
   if (!data->First()) return DecodeDescriptor(params.Values("EMPTY"));

@@ -280,23 +280,15 @@ TlaUserInterfaceUtils& TlaUserInterfaceUtils::End() {
   return *this;
 }
 
-void TlaUserInterfaceUtils::RgColCount(int n) {
+void TlaUserInterfaceUtils::SetGroupShape(int& stored, int n, void (TlaRadioGroup::*apply)(int)) {
   if (!current_) return;
-  if (auto* group = qobject_cast<TlaRadioGroup*>(current_)) group->setColumns(n);
-  GroupColumns = n;
+  if (auto* group = qobject_cast<TlaRadioGroup*>(current_)) (group->*apply)(n);
+  stored = n;
 }
 
-void TlaUserInterfaceUtils::RgHeight(int n) {
-  if (!current_) return;
-  if (auto* group = qobject_cast<TlaRadioGroup*>(current_)) group->setFixedHeight(n);
-  GroupHeight = n;
-}
-
-void TlaUserInterfaceUtils::RgWidth(int n) {
-  if (!current_) return;
-  if (auto* group = qobject_cast<TlaRadioGroup*>(current_)) group->setFixedWidth(n);
-  GroupWidth = n;
-}
+void TlaUserInterfaceUtils::RgColCount(int n) { SetGroupShape(GroupColumns, n, &TlaRadioGroup::setColumns); }
+void TlaUserInterfaceUtils::RgHeight(int n) { SetGroupShape(GroupHeight, n, &TlaRadioGroup::setFixedHeight); }
+void TlaUserInterfaceUtils::RgWidth(int n) { SetGroupShape(GroupWidth, n, &TlaRadioGroup::setFixedWidth); }
 
 void TlaUserInterfaceUtils::RgAlign(TlaAlign align) {
   if (!current_) return;

@@ -136,6 +136,8 @@ class TlaUserInterfaceUtils : public QObject {
   static void FillGroup(TlaRadioGroup* group, TlaParValue* view);
   // A new option group for the view inside the container, in the stored shape.
   void CreateGroup(QWidget* container, TlaParValue* view);
+  // The Rg setters: n stored, and applied at once to an option group as Current.
+  void SetGroupShape(int& stored, int n, void (TlaRadioGroup::*apply)(int));
   // The background of a row while the list view is enabled; false when the
   // row's view is hidden (its text is not drawn).
   bool ColourRow(QTreeWidget* listView, QTreeWidgetItem* row, QStyleOptionViewItem& state);

@@ -1,7 +1,6 @@
 #include "Tlaqzprogtransacls.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "Exception.h"
@@ -41,25 +40,6 @@ int QZProgCount(const TlaRegDefsList* model, const char* key) {
 // ---------------------------------------------------------------------------
 // TlaQZTransfer
 
-std::int32_t TlaQZTransfer::ReadSegment(TModbusSrv& server, std::uint16_t first,
-                                        std::uint16_t count, TlaThreadBuffer& segment, Way way,
-                                        bool& differs) {
-  BuildReadHoldRegisters(first, count);
-  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
-  const auto size = static_cast<std::size_t>(segment.Size());
-  if (Response.size() != size + 3 || Response[2] != size) return kMBAnswerSize;
-  const std::uint8_t* data = Response.data() + 3;
-  if (way != Way::Take) {
-    TlaThreadBuffer::ReadAccess image(segment);
-    if (std::memcmp(image.Data(), data, size) != 0) differs = true;
-  }
-  if (way != Way::Compare) {
-    TlaThreadBuffer::WriteAccess image(segment);
-    std::memcpy(image.Data(), data, size);
-  }
-  return kMBSuccess;
-}
-
 std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& device,
                                              const std::string& category, Way way, bool& differs,
                                              const std::atomic<bool>* abort) {
@@ -87,7 +67,9 @@ std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& de
       }
       r = TxRx(server);  // the answer is not examined
     } else {
-      r = ReadSegment(server, b->First, b->Count, *segment, way, differs);
+      bool changed = false;
+      r = ReadRegisters(server, b->First, b->Count, *segment, way == Way::Take, changed);
+      if (changed) differs = true;
     }
     if (r != kMBSuccess) return r;
     done += b->Count;
@@ -121,12 +103,12 @@ std::int32_t TlaQZActProgRAM::Execute(TModbusSrv& server) {
   if (!device) return kMBSpecialFailed;
   lastMode_ = 0;
   if (mode <= 0) return kMBSuccess;
-  bool differs = false;
+  bool differs = false;  // not asked for here
   std::int32_t r = kMBNoData;
   if (TlaRegister* number = device->GetRegister(std::string("ActNumProg"))) {
     const std::uint16_t address = number->Definition->RegAddr;
     if (const auto segment = device->BufferSegment(address, 1))
-      r = ReadSegment(server, address, 1, *segment, Way::Take, differs);
+      r = ReadRegisters(server, address, 1, *segment, true, differs);
   }
   if (r == kMBSuccess && mode == 2)
     r = TransferCategory(server, *device, "ActProgHeader", Way::Take, differs);
@@ -363,7 +345,7 @@ std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
     case 0:
       return kMBSuccess;
     case FromMachine:
-      way = Way::TakeCompare;
+      way = Way::Take;
       break;
     case ToMachine:
       way = Way::Send;

@@ -37,26 +37,20 @@ class TlaThreadBuffer;
 // negative, or without a model.
 int QZProgCount(const TlaRegDefsList* model, const char* key);
 
-// What the transfers share: single exchanges into or out of segments of the
-// owner's image, and the category rule.
+// What the transfers share: the category rule.
 class TlaQZTransfer : public TlaMBTransaction {
  public:
   using TlaMBTransaction::TlaMBTransaction;
 
  protected:
   enum class Way {
-    Take,         // read into the image
-    TakeCompare,  // read, compare with the image, then take
-    Compare,      // read and compare only
-    Send,         // write the image's registers (function 16)
+    Take,     // read into the image
+    Compare,  // read and compare only
+    Send,     // write the image's registers (function 16)
   };
-  // One function-3 read of the segment's registers (first, count); the
-  // answer must carry exactly the segment's bytes (-2). Take and compare as
-  // the way says; differs is set when the bytes differ.
-  std::int32_t ReadSegment(TModbusSrv& server, std::uint16_t first, std::uint16_t count,
-                           TlaThreadBuffer& segment, Way way, bool& differs);
   // Every block of the device's category in chain order; stops at the first
-  // failure, or (0) when *abort is set.
+  // failure, or (0) when *abort is set. A read sets differs when a block's
+  // answer differs from the image.
   std::int32_t TransferCategory(TModbusSrv& server, TlaMBDevice& device,
                                 const std::string& category, Way way, bool& differs,
                                 const std::atomic<bool>* abort = nullptr);

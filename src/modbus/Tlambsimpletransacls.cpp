@@ -1,6 +1,5 @@
 #include "Tlambsimpletransacls.h"
 
-#include <cstring>
 #include <optional>
 
 #include "Formats.h"
@@ -100,23 +99,10 @@ TlaMBReadHoldRegisters::~TlaMBReadHoldRegisters() { LeaveOwner(); }
 std::int32_t TlaMBReadHoldRegisters::Execute(TModbusSrv& server) {
   // Without a destination no request is sent.
   if (!Buffer) return kMBNoData;
-  BuildReadHoldRegisters(Address, Count);
-  const std::int32_t r = TxRx(server);
-  if (r != kMBSuccess) return r;
-  const auto size = static_cast<std::size_t>(Buffer->Size());
-  if (Response.size() < 3 || Response[2] != size || Response.size() != size + 3) return kMBAnswerSize;
-  const std::uint8_t* data = Response.data() + 3;
   bool changed = false;
-  {
-    TlaThreadBuffer::ReadAccess image(*Buffer);
-    changed = size != 0 && std::memcmp(image.Data(), data, size) != 0;
-  }
-  {
-    TlaThreadBuffer::WriteAccess image(*Buffer);
-    if (size) std::memcpy(image.Data(), data, size);
-  }
-  dataChanged_ = changed;
-  return kMBSuccess;
+  const std::int32_t r = ReadRegisters(server, Address, Count, *Buffer, true, changed);
+  if (r == kMBSuccess) dataChanged_ = changed;
+  return r;
 }
 
 void TlaMBReadHoldRegisters::Notify() { RaiseDoneOrError(OnDone, OnError, GetDataChanged() ? 1 : 0); }

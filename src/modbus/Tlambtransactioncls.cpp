@@ -1,12 +1,14 @@
 #include "Tlambtransactioncls.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "Exception.h"
 #include "ModbusSrv.h"
 #include "Tlambdevice.h"
 #include "Tlambthreadthr.h"
+#include "Tlathreadbuffercls.h"
 
 namespace {
 
@@ -121,6 +123,25 @@ void TlaMBTransaction::BuildDataModelInfo() { SetQuery({SlaveAddress.load(), 0x4
 
 void TlaMBTransaction::BuildDataModelEntry(std::uint16_t index) {
   SetQuery({SlaveAddress.load(), 0x43, Hi(index), Lo(index)});
+}
+
+std::int32_t TlaMBTransaction::ReadRegisters(TModbusSrv& server, std::uint16_t address, std::uint16_t count,
+                                             TlaThreadBuffer& buffer, bool take, bool& changed) {
+  BuildReadHoldRegisters(address, count);
+  const std::int32_t r = TxRx(server);
+  if (r != kMBSuccess) return r;
+  const auto size = static_cast<std::size_t>(buffer.Size());
+  if (Response.size() < 3 || Response[2] != size || Response.size() != size + 3) return kMBAnswerSize;
+  const std::uint8_t* data = Response.data() + 3;
+  {
+    TlaThreadBuffer::ReadAccess image(buffer);
+    changed = size != 0 && std::memcmp(image.Data(), data, size) != 0;
+  }
+  if (take && size != 0) {
+    TlaThreadBuffer::WriteAccess image(buffer);
+    std::memcpy(image.Data(), data, size);
+  }
+  return kMBSuccess;
 }
 
 // ---------------------------------------------------------------------------

@@ -31,6 +31,7 @@ class TModbusSrv;
 class TlaMBDevice;
 class TlaMBThread;
 class TlaMBTransaction;
+class TlaThreadBuffer;
 
 // Closures: (sender, result or value) and (sender, position, total).
 using TlaTransaEvent = kd::Event<void(TlaMBTransaction* sender, std::int32_t value)>;
@@ -148,6 +149,13 @@ class TlaMBTransaction {
   void BuildDeviceIdentification();                                          // 0x41, 2 bytes
   void BuildDataModelInfo();                                                 // 0x42, 2 bytes
   void BuildDataModelEntry(std::uint16_t index);                             // 0x43, 4 bytes
+
+  // Worker: function 3 of count registers from address, exchanged with TxRx;
+  // the answer must carry exactly the buffer's bytes (-2, buffer untouched).
+  // changed := the answer differs from the buffer; with take it then
+  // replaces the buffer. Compare and copy each under the buffer's lock.
+  std::int32_t ReadRegisters(TModbusSrv& server, std::uint16_t address, std::uint16_t count,
+                             TlaThreadBuffer& buffer, bool take, bool& changed);
 
   std::string Name;
   std::uint16_t QueryLength = 0;

@@ -9,6 +9,7 @@
 #include "SimMachine.h"
 #include "SimProcess.h"
 #include "Tladmcollectioncmp.h"
+#include "Tlambsimpletransacls.h"
 #include "Tlaqzmachinecmp.h"
 #include "Tlaqzprogramcmp.h"
 
@@ -74,6 +75,18 @@ class QZMachineRoad : public mbtest::MbClientTest {
   bool finished_ = false;
   std::int32_t result_ = 0;
 };
+
+// qzmachine-sim answers with the identity its data model names first.
+TEST_F(QZMachineRoad, SimulatorIdentifiesAsItsDataModel) {
+  kdsim::SimProcess sim(KD_QZSIM_EXE, {"--tcp", "127.0.0.1:0", "--par",
+                                       std::string(KD_TEST_FIXTURES) + "/machine/small.par"});
+  auto srv = OpenTcp(sim.TcpPort());
+  Bytes answer;
+  ASSERT_EQ(Exchange(*srv, {1, 0x41}, answer), 0);
+  TlaVersionRecord record;
+  ASSERT_EQ(TakeIdentification(answer, record), kMBSuccess);
+  EXPECT_EQ(record.GetFullString(), "KDP9_KD421v100");
+}
 
 // Online with Alarm2 = 5 the node state is 108; once the machine clears the
 // alarm it is 163, with one change event. An unchanged state word raises

@@ -58,8 +58,7 @@ int Number(const std::string& option, const std::string& text, int low, int high
 // Takes the machine's own options out of args; the rest are the line's.
 MachineOptions TakeMachineOptions(std::vector<std::string>& args) {
   MachineOptions m;
-  std::vector<std::string> rest{"--kdp",     "9",   "--model", "420",
-                                "--version", "210", "--par",   "QZ420_Machine.par"};
+  std::vector<std::string> rest{"--par", "QZ420_Machine.par"};
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> const std::string& {

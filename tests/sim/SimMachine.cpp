@@ -4,7 +4,7 @@
 
 #include "Exception.h"
 #include "Formats.h"
-#include "IniFile.h"
+#include "Strings.h"
 #include "Tlaregdefinitioncls.h"
 
 namespace kdsim {
@@ -14,28 +14,20 @@ namespace {
 constexpr int kHeaderRegisters = 4;
 const char* const kMaterials[] = {"PP", "ABS", "PA66", "PC", "POM"};
 
-int Need(const SimRegisterMap& map, const char* name) {
-  const int address = map.Find(name);
-  if (address < 0)
-    throw kd::Exception(std::string("SimMachine: the data model has no register ") + name);
-  return address;
-}
-
 }  // namespace
 
 SimMachine::SimMachine(const std::string& parFile, Settings settings, double now)
     : map_(parFile), settings_(settings), now_(now) {
-  newSel_ = Need(map_, "NewSelProgEE");
-  actSel_ = Need(map_, "ActSelProgEE");
-  actNum_ = Need(map_, "ActNumProg");
+  newSel_ = map_.Need("NewSelProgEE");
+  actSel_ = map_.Need("ActSelProgEE");
+  actNum_ = map_.Need("ActNumProg");
   eeProgram_ = map_.Category("EEProgram");
   actProgram_ = map_.Category("ActProgram");
   if (static_cast<int>(eeProgram_.size()) <= kHeaderRegisters ||
       Gather(eeProgram_).size() != Gather(actProgram_).size())
     throw kd::Exception("SimMachine: EEProgram and ActProgram must be programs of the same size");
-  const kd::IniFile ini(parFile);
-  eepromSlots_ = std::max(0, ini.ReadInteger("AddOnInfo", "ProgCountEE", 0));
-  const int slots = eepromSlots_ + std::max(0, ini.ReadInteger("AddOnInfo", "ProgCountBOX", 0));
+  eepromSlots_ = std::max(0, kd::StrToIntDef(map_.AddOnInfo("ProgCountEE"), 0));
+  const int slots = eepromSlots_ + std::max(0, kd::StrToIntDef(map_.AddOnInfo("ProgCountBOX"), 0));
   if (slots < 1) throw kd::Exception("SimMachine: the data model names no program slots");
 
   const std::vector<std::uint8_t> empty = Gather(eeProgram_);

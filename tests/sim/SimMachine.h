@@ -48,7 +48,6 @@ class SimMachine : public SimDevice {
   Settings& Setup() { return settings_; }
   SimRegisterMap& Registers() { return map_; }
   int SlotCount() const { return static_cast<int>(slots_.size()); }
-  int EepromSlots() const { return eepromSlots_; }
   // The bytes of a slot's program (the EEProgram registers' layout).
   const std::vector<std::uint8_t>& Slot(int k) const {
     return slots_.at(static_cast<std::size_t>(k));

@@ -53,13 +53,15 @@ int SimRegisterMap::Find(std::string_view name) const {
 
 int SimRegisterMap::Need(std::string_view name) const {
   int address = Find(name);
-  if (address < 0) throw kd::Exception("SimDrive: the data model has no register " + std::string(name));
+  if (address < 0) throw kd::Exception("SimRegisterMap: the data model has no register " + std::string(name));
   return address;
 }
 
 std::string SimRegisterMap::FirstVersion() const {
   return model_->Versions.Count() > 0 ? model_->Versions[0] : std::string();
 }
+
+std::string SimRegisterMap::AddOnInfo(std::string_view name) const { return model_->AddOnInfo.Values(name); }
 
 int SimRegisterMap::MaxBufferSize() const { return model_->MaxBufferSize; }
 

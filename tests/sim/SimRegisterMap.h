@@ -31,6 +31,8 @@ class SimRegisterMap {
   int Need(std::string_view name) const;
   // The first name of the model's version list ("KDP7_KD730v105"); empty when none.
   std::string FirstVersion() const;
+  // A value of the model's [AddOnInfo] ("ProgCountEE"); empty when absent.
+  std::string AddOnInfo(std::string_view name) const;
   int MaxBufferSize() const;
   bool InCategory(std::string_view category, int address) const;
   const std::vector<int>& Category(std::string_view category) const;  // empty when absent

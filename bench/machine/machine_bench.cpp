@@ -2,8 +2,8 @@
 // in 6 blocks) between the PC and qzmachine-sim over Modbus TCP through
 // mbserver, against the time of one request:
 // - RoundTrip: one function-3 read of one register;
-// - MoveFromMachine, MoveToMachine, Compare: a whole ProgMove run (the slot
-//   selection, confirmed at once, and the blocks). Counters: requests per
+// - Move/1, Move/2, Move/3 (from the machine, to it, compare): a whole ProgMove
+//   run (the slot selection, confirmed at once, and the blocks). Counters: requests per
 //   move and the move's time in round trips (the transfer's own cost beyond
 //   its requests shows as a ratio above the request count).
 #include <benchmark/benchmark.h>
@@ -61,7 +61,7 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-// The median-free mean of n single-register reads, in seconds.
+// The mean time of n single-register reads, in seconds.
 double RoundTripSeconds(Road& road, int n) {
   TlaMBReadHoldRegisters read(1, 0, 1, std::make_unique<TlaThreadBuffer>(2), 0);
   const auto start = Clock::now();

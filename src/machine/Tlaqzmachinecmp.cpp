@@ -96,11 +96,10 @@ bool TlaQZMachine::GetIsAlarm() const {
   return a1 && a2 && (IntegerOf(a1) != 0 || IntegerOf(a2) != 0);
 }
 
-TlaMBReadHoldRegisters* TlaQZMachine::NewPoll(const char* name, const char* first, int count,
-                                              TlaDeviceEvent TlaQZMachine::*event,
-                                              bool updateNodeState) {
+void TlaQZMachine::NewPoll(const char* name, const char* first, int count,
+                           TlaDeviceEvent TlaQZMachine::*event, bool updateNodeState) {
   TlaRegister* reg = GetRegister(std::string(first));
-  if (!reg) return nullptr;
+  if (!reg) return;
   // Owned: joins TransaList; period and slave address from the settings.
   auto* poll =
       new TlaQZPoll(this, name, reg->Definition->RegAddr, static_cast<std::uint16_t>(count));
@@ -111,7 +110,6 @@ TlaMBReadHoldRegisters* TlaQZMachine::NewPoll(const char* name, const char* firs
   };
   poll->OnError = [this](TlaMBTransaction*, std::int32_t) { UpdateQZNodeState(); };
   poll->SetActive(true);
-  return poll;
 }
 
 void TlaQZMachine::AfterVersionFound() {

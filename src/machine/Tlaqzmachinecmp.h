@@ -86,9 +86,9 @@ class TlaQZMachine : public TlaDeviceSlave {
                                   TlaTransaProgressEvent& onProgress, TlaTransaEvent& onError,
                                   TlaTransaEvent& onCancel);
   bool StartMove(int slot, int mode);
-  // A periodic read of count registers from the named one; null without it.
-  TlaMBReadHoldRegisters* NewPoll(const char* name, const char* first, int count,
-                                  TlaDeviceEvent TlaQZMachine::*event, bool updateNodeState);
+  // A periodic read of count registers from the named one; none without it.
+  void NewPoll(const char* name, const char* first, int count, TlaDeviceEvent TlaQZMachine::*event,
+               bool updateNodeState);
   bool HasSlotRegisters() const;
 
   std::atomic<std::uint16_t> nodeState_{0};

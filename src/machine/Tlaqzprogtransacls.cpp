@@ -264,6 +264,12 @@ str_ProgHeader TlaQZProgHeaders::GetHeader(int slot) const {
 
 std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
   const TlaRegDefsList* model = GetOwnerDevice()->RegDefs();
+  const TlaRegBlock* block = blocks_.get();
+  const int size =
+      model && block && block->Valid ? model->CalcDataBufferSize(block->First, block->Count) : -1;
+  // The header registers one after the other, each by its own codec.
+  const TlaRegDefinition* definitions[4] = {};
+  for (int k = 0; model && k < 4; ++k) definitions[k] = model->Find(std::string(kHeaderRegisters[k]));
   const int first = firstProg_.load();
   const int last = lastProg_.load();
   index_ = 0;
@@ -272,9 +278,6 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
     const int slot = first + index_.load();
     r = SelectProg(server, slot);
     if (r != kMBSuccess) break;
-    const TlaRegBlock* block = blocks_.get();
-    const int size =
-        model && block && block->Valid ? model->CalcDataBufferSize(block->First, block->Count) : -1;
     if (size < 0) {
       r = kMBNoData;
     } else {
@@ -285,12 +288,11 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
         r = kMBAnswerSize;
     }
     if (r == kMBSuccess) {
-      // The header registers one after the other, each by its own codec.
       str_ProgHeader header = GetHeader(slot);
       std::string* texts[] = {&header.Name, &header.Client, &header.Material, &header.Date};
       int offset = 0;
       for (int k = 0; k < 4; ++k) {
-        const TlaRegDefinition* d = model->Find(std::string(kHeaderRegisters[k]));
+        const TlaRegDefinition* d = definitions[k];
         if (!d) continue;
         if (offset + d->GetByteSize() > size) break;
         try {

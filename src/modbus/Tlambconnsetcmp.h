@@ -36,8 +36,9 @@ class TlaMBConnSet : public kd::Component {
   TlaConnLoadErrorEvent
       OnLoadError;  // settings that did not load, or a disabled connection without force
 
-  // The list is cleared first; names that cannot be read give the single
-  // line "-Error-". A null list does nothing.
+  // The list is cleared first; a key that does not open, or an error raised
+  // while reading, gives the single line "-Error-" (NameLists.h). A null list
+  // does nothing.
   static void GetConnListFromIniFile(kd::StringList* list, const std::string& fileName);
   static void GetConnListFromRegistry(kd::StringList* list, kd::RootKey root,
                                       const std::string& path);

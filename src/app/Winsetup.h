@@ -108,13 +108,10 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   void acSendExecute();
   void acSaveExecute();
   void acReloadExecute();
-  // Setup files and the setup report.
+  // Setup files and the setup report (Winsetupfiles).
   void acExportExecute();
   void acImportExecute();
   void acPrintExecute();
-  // Dialog made ready for a setup file: title, must-exist check (else the
-  // overwrite prompt). True with the chosen file's name when confirmed.
-  bool RunDialog(const char* title, bool mustExist, std::string& fileName);
   // The drive's Inhibit input asserted through VirtualInput (send and save).
   void AssertInhibit();
   // Offsets: the register stepped or set to its default, written, logged.

@@ -6,7 +6,10 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QGridLayout>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QTabBar>
@@ -49,6 +52,19 @@ constexpr std::uint32_t kMaskCurrentMode = 0xFFFFFEEFu;  // all options but bits
 constexpr std::uint32_t kMaskNoTacho = 0xFFFFFEFFu;      // all options but bit 8
 constexpr std::uint32_t kMaskAll = 0xFFFFFFFFu;
 
+// The option groups' look: both choices whole and apart inside the 50
+// pixels of a group, under its caption.
+class TOptionGroupStyle : public QProxyStyle {
+ public:
+  static constexpr int kIndicator = 12;
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_ExclusiveIndicatorWidth || metric == PM_ExclusiveIndicatorHeight)
+      return kIndicator;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
 // A list row: its texts and the register or view it shows (neither owned).
 class TSetupRow : public QTreeWidgetItem {
  public:
@@ -80,6 +96,8 @@ void SetTexts(QTreeWidgetItem* item, const std::string& caption, const std::stri
     const QString text = ToQString(texts[i]);
     if (item->text(i) != text) item->setText(i, text);
   }
+  // A description wider than its column can be read as the row's tooltip.
+  if (item->toolTip(0) != item->text(0)) item->setToolTip(0, item->text(0));
 }
 
 void RegisterTexts(QTreeWidgetItem* item, TlaRegister* reg) {
@@ -401,6 +419,7 @@ void TKD730Setup::BuildBitOptions(QWidget* parent, TlaRegister* reg, int firstBi
     group->setItemIndex(reg->GetValueBit(0, b) ? 1 : 0);
     group->setTag(bit);
     group->setColor(BgrColor(bit % 2 ? kTintOdd : kTintEven));
+    ShapeOptionGroup(group);
     connect(group, &RadioGroupBox::clicked, this,
             [this, group] { Guarded([&] { OptionBitClick(group); }); });
     // Stacked from the top of the parent in the order of creation.
@@ -418,6 +437,22 @@ void TKD730Setup::BuildBitOptions(QWidget* parent, TlaRegister* reg, int firstBi
     group->show();
   }
   parent->setProperty("Tag", reg->Definition->RegAddr);
+}
+
+void TKD730Setup::ShapeOptionGroup(RadioGroupBox* group) {
+  if (!optionStyle_) {
+    optionStyle_ = new TOptionGroupStyle;
+    optionStyle_->setParent(this);  // owned by the window
+  }
+  QFont small = font();
+  small.setPixelSize(11);
+  group->setFont(small);
+  group->setStyle(optionStyle_);
+  for (int i = 0; i < group->count(); ++i) group->button(i)->setStyle(optionStyle_);
+  if (auto* grid = qobject_cast<QGridLayout*>(group->layout())) {
+    grid->setContentsMargins(6, 0, 6, 0);
+    grid->setVerticalSpacing(2);
+  }
 }
 
 void TKD730Setup::OptionBitClick(RadioGroupBox* sender) {

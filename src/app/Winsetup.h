@@ -22,6 +22,7 @@
 
 class QFileDialog;
 class QMenu;
+class QStyle;
 class QTreeWidget;
 class QTreeWidgetItem;
 class RadioGroupBox;
@@ -134,7 +135,11 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   TlaRegister* Register(DriveRegister reg) const;
   bool CfgBit(int bit) const;
 
-  QTreeWidget* popupList_ = nullptr;  // the list the context menu was opened on
+  // An option group's font, style and spacing.
+  void ShapeOptionGroup(RadioGroupBox* group);
+
+  QTreeWidget* popupList_ = nullptr;
+  QStyle* optionStyle_ = nullptr;  // of the option groups, owned by the window (Qt parent)  // the list the context menu was opened on
 };
 
 // The drive-setup window of the run (set while it exists).

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMenu>
 #include <QRadioButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <filesystem>
 #include <map>
@@ -224,6 +228,62 @@ TEST_F(SetupWindow, ListsGroupHeightsAndOptionGroups) {
     W().pcSetup->setCurrentWidget(page);
     Idle();
     SaveScreenshot(file, KD730Setup);
+  }
+}
+
+// What the window shows can be read whole: the tool bar's captions, both
+// choices of every option group inside its 50 pixels and the box, and every
+// row's description (in its column or as the row's tooltip).
+TEST_F(SetupWindow, CaptionsChoicesAndDescriptionsShowWhole) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_EQ(W().tbImport->text(), "From File ...");
+  EXPECT_EQ(W().tbExport->text(), "To File ...");
+  for (QToolButton* b : W().tbarMain->findChildren<QToolButton*>())
+    EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width())
+        << b->text().toStdString();
+
+  const QRect box = W().gbOptions->contentsRect();
+  for (RadioGroupBox* group : OptionGroups()) {
+    SCOPED_TRACE(group->title().toStdString());
+    EXPECT_EQ(group->height(), 50);
+    EXPECT_TRUE(box.contains(group->geometry())) << "the Options box ends at " << box.bottom()
+                                                  << ", the group at " << group->geometry().bottom();
+    QRect previous;
+    for (int i = 0; i < 2; ++i) {
+      QRadioButton* b = group->button(i);
+      EXPECT_TRUE(group->contentsRect().contains(b->geometry()))
+          << "choice " << i << " at " << b->geometry().top() << ".." << b->geometry().bottom()
+          << " in " << group->contentsRect().top() << ".." << group->contentsRect().bottom();
+      EXPECT_GE(b->height(), b->fontMetrics().height()) << "choice " << i;
+      EXPECT_GE(b->width(), b->sizeHint().width()) << "choice " << i;
+      QStyleOptionButton option;
+      option.initFrom(b);
+      QRect circle = b->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, b);
+      EXPECT_TRUE(b->rect().contains(circle)) << "choice " << i;
+      circle.translate(b->pos());
+      if (i == 1) {
+        EXPECT_GE(circle.top() - previous.bottom(), 3) << "the two circles touch";
+      }
+      previous = circle;
+    }
+  }
+
+  for (QTreeWidget* list : W().findChildren<QTreeWidget*>()) {
+    ShowPageOf(list);
+    Idle();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* item = list->topLevelItem(i);
+      const QString text = item->text(0);
+      if (list->fontMetrics().horizontalAdvance(text) + 8 <= list->columnWidth(0)) continue;
+      // Cut in its column: the row's tooltip shows it, also on a disabled list.
+      const QPoint at = list->visualItemRect(item).topLeft() + QPoint(4, 4);
+      QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+      QApplication::sendEvent(list->viewport(), &help);
+      EXPECT_EQ(QToolTip::text(), text)
+          << list->objectName().toStdString() << " in " << list->columnWidth(0) << " pixels"
+          << (list->isEnabled() ? "" : ", disabled");
+      QToolTip::hideText();
+    }
   }
 }
 

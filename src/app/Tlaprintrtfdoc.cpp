@@ -128,6 +128,9 @@ TlaFormatRange TlaPrintRtfDoc::PageRects(const TlaPrinterMetrics& m) const {
 
 bool TlaPrintRtfDoc::PrintDoc(const std::string& title, QTextEdit* doc, bool endDoc) {
   if (!doc) return false;
+  // A job left open by an earlier print ends first: the dialog changes the
+  // printer's settings, and the new job must not write into that job's file.
+  EndJob();
   QPrinter* printer = Printer();
   {
     QPrintDialog dialog(printer, doc->window());
@@ -137,7 +140,6 @@ bool TlaPrintRtfDoc::PrintDoc(const std::string& title, QTextEdit* doc, bool end
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
     if (dialog.exec() != QDialog::Accepted) return false;
   }
-  EndJob();  // one left open by an earlier print
 
   const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
   const QRectF page = printer->pageRect(QPrinter::DevicePixel);

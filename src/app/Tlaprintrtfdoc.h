@@ -67,7 +67,8 @@ class TlaPrintRtfDoc : public QObject {
   bool Execute(bool endDoc);
   // True when the print dialog was confirmed and the text printed; false
   // when it was cancelled (no job) or a page could not take any text (the
-  // job is ended). Without endDoc the job stays open until EndDoc. Raises
+  // job is ended). Without endDoc the job stays open until EndDoc or the
+  // next print, which ends it before its dialog shows. Raises
   // kd::Exception when the job cannot be started.
   bool PrintDoc(const std::string& title, QTextEdit* doc, bool endDoc);
   // Ends a print job left open; false when none was open.

@@ -230,4 +230,34 @@ TEST_F(PrintJob, JobLeftOpenUntilEndDoc) {
   EXPECT_NE(PdfInfo(File("open.pdf")).find("Kept open"), std::string::npos);
 }
 
+// A job left open is ended before the next print dialog shows: its file is
+// whole while the operator chooses, and the next job has a file of its own,
+// also when that dialog is cancelled.
+TEST_F(PrintJob, ANewPrintEndsTheOpenJobBeforeItsDialog) {
+  for (bool confirm : {true, false}) {
+    SCOPED_TRACE(confirm ? "second print confirmed" : "second print cancelled");
+    const std::string first = File(confirm ? "first.pdf" : "kept.pdf");
+    const std::string second = File("second.pdf");
+    edit_.setPlainText("First job");
+    ASSERT_TRUE(Print(confirm ? "first.pdf" : "kept.pdf", false));
+    std::vector<std::string> whileChoosing;
+    const ModalScript::Handler next = confirm ? PrintToPdf(second) : Cancel();
+    edit_.setPlainText("Second job");
+    {
+      ModalScript script({[&](QWidget* dialog) {
+        whileChoosing = Words(PdfText(first));
+        next(dialog);
+      }});
+      EXPECT_EQ(doc_.Execute(true), confirm);
+      EXPECT_EQ(script.Remaining(), 0);
+    }
+    EXPECT_EQ(whileChoosing, (std::vector<std::string>{"First", "job"}));
+    EXPECT_FALSE(doc_.EndDoc());
+    EXPECT_EQ(Words(PdfText(first)), (std::vector<std::string>{"First", "job"}));
+    if (confirm) {
+      EXPECT_EQ(Words(PdfText(second)), (std::vector<std::string>{"Second", "job"}));
+    }
+  }
+}
+
 }  // namespace

@@ -32,6 +32,7 @@ constexpr const char* kSetupSection = "KD730_Cfg";
 constexpr const char* kDefaultCompany = "Morvane Tessil s.n.c.";
 constexpr const char* kDefaultWeb = "www.morvane-tessil.example";
 constexpr const char* kUnknown = "- unknown -";
+constexpr const char* kNoAddress = "---";
 // A setup file holds a few kilobytes: a larger file is not read at all.
 constexpr std::uintmax_t kMaxSetupFileSize = 1024 * 1024;
 
@@ -103,6 +104,15 @@ void CheckSetupFile(const std::string& fileName) {
 
 // The drive when the data module exists, else null.
 TlaDeviceKD730* Device() { return Network ? Network->laDevice : nullptr; }
+
+// The slave address the drive keeps, read from it now (the image holds 0
+// until the Field bus page was shown, or an edit never saved); "---" when
+// the drive cannot be read. The Field bus page shows what was read.
+std::string StoredSlaveAddress(TKD730Setup& window, TlaDeviceKD730& d) {
+  if (!d.EE_ModBusSlave || !d.ReadReg(d.EE_ModBusSlave, true)) return kNoAddress;
+  window.RefreshListView(window.lvModBusSlave);
+  return d.EE_ModBusSlave->GetValueText(0);
+}
 
 }  // namespace
 
@@ -188,8 +198,7 @@ void PrintSetupReport(TKD730Setup& window) {
   lines.Add(separator);
   lines.Add("  KD730 Tuning Desk 1.02");
   lines.Add("    Report date:\t" + kd::DateTimeToStr(kd::Now()));
-  lines.Add("    Modbus slave:\t\t" +
-            (d->EE_ModBusSlave ? d->EE_ModBusSlave->GetValueText(0) : ""));
+  lines.Add("    Modbus slave:\t\t" + StoredSlaveAddress(window, *d));
   endSection();
   dump({d->UrV, d->IcA, d->IpA, d->NomSpeed, d->RxI});
   endSection();

@@ -79,9 +79,9 @@ class SetupWindow : public ::testing::Test {
   }
   void TearDown() override { forms_.reset(); }
 
-  void StartDrive() {
-    drive_ = std::make_unique<SimulatedDrive>(
-        folder_, std::vector<std::string>{"--eeprom", folder_.File("eeprom")});
+  void StartDrive(std::vector<std::string> more = {}) {
+    more.insert(more.begin(), {"--eeprom", folder_.File("eeprom")});
+    drive_ = std::make_unique<SimulatedDrive>(folder_, more);
   }
   // The program connects; the first setup read opens the window, whose
   // showing reads the setup once more.
@@ -140,6 +140,14 @@ class SetupWindow : public ::testing::Test {
   std::string Write(const std::string& name, const std::string& text) {
     kdtest::WriteFile(folder_.File(name), text);
     return folder_.File(name);
+  }
+  // The report printed into a PDF file of the folder, as text.
+  std::string PrintReport(const std::string& name) {
+    const std::string pdf = folder_.File(name);
+    ModalScript script({PrintToPdf(pdf)});
+    W().acPrint->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+    return PdfText(pdf, 1);
   }
   void SendAndWait() {
     Idle();  // the action is enabled for the edited setup
@@ -908,6 +916,40 @@ TEST_F(SetupWindow, PrintsTheSetupReport) {
   kdtest::ChildProcess render(
       {"pdftoppm", "-png", "-r", "80", "-f", "1", "-l", "1", "-singlefile", pdf, png});
   EXPECT_EQ(render.Wait(30s), 0);
+}
+
+// The report's slave line is the address the drive holds, read when
+// printing: not the image's 0 before the Field bus page was shown, not an
+// unsaved edit, and "---" when the drive cannot tell.
+TEST_F(SetupWindow, ReportShowsTheSlaveAddressTheDriveHolds) {
+  drive_.reset();
+  StartDrive({"--slave", "1", "--set", "EE_ModBusSlave=7"});
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  // The value after the label, on page 1 as laid out (the text mode would
+  // join "---" to the next line as a hyphenated word).
+  const auto slave = [](const std::string& text) {
+    const std::size_t at = text.find("Modbus slave:");
+    if (at == std::string::npos) return std::string("(no slave line)");
+    const std::size_t value = text.find_first_not_of(" \t", at + 13);
+    return text.substr(value, text.find('\n', value) - value);
+  };
+
+  EXPECT_EQ(slave(PrintReport("before.pdf")), "7");
+  EXPECT_EQ(W().lvModBusSlave->topLevelItem(0)->text(1), "7");
+
+  W().pcSetup->setCurrentWidget(W().tsFieldBus);
+  Drive().EE_ModBusSlave->SetValueInteger(0, 9);  // edited, not saved
+  EXPECT_EQ(slave(PrintReport("after.pdf")), "7");
+
+  drive_->Pause();
+  const std::string silent = PrintReport("silent.pdf");
+  drive_->Resume();
+  EXPECT_EQ(slave(silent), "---");
+
+  MainForm->acCloseConnection->trigger();
+  ASSERT_TRUE(PumpUntil([] { return Logged("ModBus closed."); }));
+  Idle();
+  EXPECT_EQ(slave(PrintReport("offline.pdf")), "---");
 }
 
 }  // namespace

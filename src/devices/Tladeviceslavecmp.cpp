@@ -330,15 +330,13 @@ void TlaDeviceSlave::ExportToIniFile(const std::string& section, kd::IniFile* in
 void TlaDeviceSlave::ImportFromIniFile(const std::string& section, const kd::IniFile* ini) {
   if (!ini || !RegDefs()) return;
   const auto blocks = RegDefs()->GetCategoryBlocks("ImportExport");
-  std::optional<std::string> failure;
   ForEachRegister(blocks.get(), [&](TlaRegister* reg) {
     try {
       reg->LoadFromIni(section, ini);
     } catch (const kd::Exception& e) {
-      if (!failure) failure = reg->Definition->Name + ": " + e.what();
+      throw kd::ConvertError("ImportFromIniFile: " + reg->Definition->Name + ": " + e.what());
     }
   });
-  if (failure) throw kd::ConvertError("ImportFromIniFile: " + *failure);
 }
 
 void TlaDeviceSlave::CompileValuesList(const TlaRegBlock* blocks, kd::StringList* list) {

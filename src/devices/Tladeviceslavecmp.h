@@ -140,9 +140,9 @@ class TlaDeviceSlave : public TlaMBDevice {
   // --- Setup export and import, listings -------------------------------------
   // Every register of the category "ImportExport", in block order.
   void ExportToIniFile(const std::string& section, kd::IniFile* ini);
-  // The same walk. A register whose value does not convert keeps what it
-  // had, the others are still imported; the first such failure is raised
-  // (kd::ConvertError) after the walk.
+  // The same walk. It stops at the first value that does not convert and
+  // raises kd::ConvertError naming the register: the registers before it
+  // hold the file's values, the rest keep theirs.
   void ImportFromIniFile(const std::string& section, const kd::IniFile* ini);
   // Appends the Dump lines of every register of the blocks.
   void CompileValuesList(const TlaRegBlock* blocks, kd::StringList* list);

@@ -811,20 +811,30 @@ TEST_F(SetupWindow, ImportRefusesWhatIsNoSetupFile) {
     EXPECT_EQ(Drive().SetupState, setupSynced);
   }
 
-  // A value that is no integer list: the others are imported and shown,
-  // the log and an error box say so, and the drive is not written.
+  // A value that is no number stops the import there: the registers before
+  // it hold the file's values, it and the rest keep theirs; the window shows
+  // the image, the log and an error box say so, and the drive is not written.
+  ChangeFileRegisters();
+  const std::map<TlaRegister*, int> edited = FileValues();
   std::vector<std::string> errors;
-  Import(Write("bad.730", "[KD730_Cfg]\nUrV=\"300\"\nIcA=\"twelve\"\nIpA=\"150\"\n"),
+  Import(Write("bad.730", "[KD730_Cfg]\nUrV=\"310\"\nIcA=\"abc\"\nIpA=\"250\"\n"),
          {Message(&errors)});
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("IcA"), std::string::npos) << errors[0];
   EXPECT_EQ(LogLines().last(),
             "Error: Drive setup only partly imported! Please verify before send or save to drive.");
   EXPECT_EQ(CountLog("Drive setup imported! Please verify before send or save to drive."), 0);
-  EXPECT_EQ(Drive().IcA->GetValueInteger(0), before.at(Drive().IcA));
-  EXPECT_EQ(Drive().IpA->GetValueInteger(0), 150);
-  EXPECT_EQ(Drive().NomSpeed->GetValueInteger(0), 1500);  // a default: not in the file
-  EXPECT_EQ(Column(W().lvMainSetup, 1), QStringList({"300 V", "10.0 A", "15.0 A", "1500 rpm"}));
+  EXPECT_EQ(Drive().UrV->GetValueInteger(0), 310);
+  for (TlaRegister* reg : FileRegisters()) {
+    if (reg != Drive().UrV) {
+      EXPECT_EQ(reg->GetValueInteger(0), edited.at(reg)) << reg->Definition->Name;
+    }
+  }
+  QStringList shown;
+  for (TlaRegister* reg : {Drive().UrV, Drive().IcA, Drive().IpA, Drive().NomSpeed})
+    shown << QString::fromStdString(reg->GetValueText(0));
+  EXPECT_EQ(Column(W().lvMainSetup, 1), shown);
+  EXPECT_EQ(shown[0], "310 V");
   EXPECT_EQ(DriveValue(Drive().UrV), before.at(Drive().UrV));
 }
 

@@ -193,32 +193,37 @@ TEST_F(OfflineDevice, ExportAndImportRoundTripTheImportExportRegisters) {
   dev.ImportFromIniFile("KD730_Cfg", nullptr);
 }
 
-TEST_F(OfflineDevice, ImportOfBadValuesKeepsGoing) {
+// The import stops at the first value that is no number: the registers
+// before it hold the file's values (clamped, defaults for missing or empty
+// keys), it and the registers after it keep theirs.
+TEST_F(OfflineDevice, ImportStopsAtTheFirstBadValue) {
   const std::string file = dir.Write("bad.730",
                                       "[KD730_Cfg]\n"
-                                      "IcA=abc\n"              // no number: kept, reported
-                                      "IpA=\"9999\"\n"         // above the maximum: clamped to 30 A
-                                      "NomSpeed=\"1200\"\n"
-                                      "Accel=\"12\",\"13\"\n"  // more items than elements
-                                      "OffsetAn2Ext=-5000\n"   // below the minimum
-                                      "OffsetAn3Ext=\n"        // empty: default
-                                      "Bogus=\"5\"\n");        // no such register
+                                      "IpA=\"9999\"\n"          // above the maximum: clamped to 30 A
+                                      "NomSpeed=\"10\"\n"       // below the minimum: 100 rpm
+                                      "Accel=\"12\",\"13\"\n"   // more items than elements
+                                      "TachoRin=\n"             // empty: default
+                                      "ARef1_scale=abc\n"       // no number: the import stops
+                                      "OffsetAn2Ext=\"-5\"\n"   // after it: not imported
+                                      "OffsetAn3Ext=\"7\"\n"
+                                      "Bogus=\"5\"\n");       // no such register
   for (int a = 1; a <= 23; ++a) dev.GetRegister(a)->SetValueInteger(0, 55);
   kd::IniFile ini(file);
   try {
     dev.ImportFromIniFile("KD730_Cfg", &ini);
-    ADD_FAILURE() << "no error for IcA";
+    ADD_FAILURE() << "no error for ARef1_scale";
   } catch (const kd::ConvertError& e) {
-    EXPECT_NE(std::string(e.what()).find("IcA"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("ARef1_scale"), std::string::npos) << e.what();
   }
   EXPECT_EQ(R("UrV")->GetValueInteger(0), 400);  // missing key: default
-  EXPECT_EQ(R("IcA")->GetValueInteger(0), 55);
   EXPECT_EQ(R("IpA")->GetValueInteger(0), 300);
-  EXPECT_EQ(R("NomSpeed")->GetValueInteger(0), 1200);
+  EXPECT_EQ(R("NomSpeed")->GetValueInteger(0), 100);
   EXPECT_EQ(R("Accel")->GetValueInteger(0), 12);
-  EXPECT_EQ(R("OffsetAn2Ext")->GetValueInteger(0), -1000);
-  EXPECT_EQ(R("OffsetAn3Ext")->GetValueInteger(0), 0);
+  EXPECT_EQ(R("TachoRin")->GetValueInteger(0), 470);
   EXPECT_EQ(R("CfgFlags")->GetValueInteger(0), 35);  // missing: default
+  EXPECT_EQ(R("ARef1_scale")->GetValueInteger(0), 55);
+  EXPECT_EQ(R("OffsetAn2Ext")->GetValueInteger(0), 55);
+  EXPECT_EQ(R("OffsetAn3Ext")->GetValueInteger(0), 55);
 }
 
 TEST(SlaveExport, WalksTheBlocksInOrderAndNothingWithoutTheCategory) {

@@ -80,26 +80,28 @@ int FirstNonIniLine(std::string_view text) {
   return 0;
 }
 
-// Refuses, before anything is imported, what cannot be a setup file.
-void CheckSetupFile(const std::string& fileName) {
+// Refuses what cannot be a setup file, before anything is imported from it
+// or exported into it (operation names which): the one rule of both.
+void CheckSetupFile(const std::string& operation, const std::string& fileName) {
   const std::string quoted = "'" + fileName + "'";
+  const std::string what = operation + ": " + quoted;
   std::error_code ec;
   const auto status = std::filesystem::status(fileName, ec);
   if (std::filesystem::is_directory(status))
-    throw kd::Exception("Import: " + quoted + " is a folder, not a setup file");
+    throw kd::Exception(what + " is a folder, not a setup file");
   if (!std::filesystem::is_regular_file(status))
-    throw kd::Exception("Import: " + quoted + " is not a file");
+    throw kd::Exception(what + " is not a file");
   const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
   if (!ec && size > kMaxSetupFileSize)
     throw kd::Exception(
-        kd::Sprintf("Import: %s is too large for a setup file (%ju bytes, at most %ju)",
-                    quoted.c_str(), size, kMaxSetupFileSize));
+        kd::Sprintf("%s is too large for a setup file (%ju bytes, at most %ju)",
+                    what.c_str(), size, kMaxSetupFileSize));
   std::string text;
   if (const int error = kd::ReadWholeFile(fileName, text))
-    throw kd::Exception("Import: cannot read " + quoted + ": " + std::strerror(error));
+    throw kd::Exception(operation + ": cannot read " + quoted + ": " + std::strerror(error));
   if (const int line = FirstNonIniLine(text))
-    throw kd::Exception(kd::Sprintf("Import: %s is not a setup file (line %d is not INI text)",
-                                    quoted.c_str(), line));
+    throw kd::Exception(kd::Sprintf("%s is not a setup file (line %d is not INI text)",
+                                    what.c_str(), line));
 }
 
 // The drive when the data module exists, else null.
@@ -133,6 +135,10 @@ void ExportSetupFile(TKD730Setup& window) {
   if (!RunSetupFileDialog(window.Dialog, "Export configuration to file", false, fileName)) return;
   MainForm->Log("Export drive setup to file: " + fileName);
   try {
+    // A file there already keeps its other lines, so it must be one that
+    // "From File ..." reads: nothing is written into any other.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(fileName, ec)) CheckSetupFile("Export", fileName);
     const kd::IniFile programIni(MainForm->IniFileName());
     // One write of the whole file: a failure leaves it as it was.
     kd::IniFile file(fileName);
@@ -156,7 +162,7 @@ void ImportSetupFile(TKD730Setup& window) {
   if (!RunSetupFileDialog(window.Dialog, "Import configuration to file", true, fileName)) return;
   MainForm->Log("Import drive setup from file: " + fileName);
   try {
-    CheckSetupFile(fileName);
+    CheckSetupFile("Import", fileName);
   } catch (...) {
     MainForm->Log("Error: Drive setup NOT imported!");
     throw;

@@ -838,6 +838,60 @@ TEST_F(SetupWindow, ImportRefusesWhatIsNoSetupFile) {
   EXPECT_EQ(DriveValue(Drive().UrV), before.at(Drive().UrV));
 }
 
+// What "To File ..." writes, "From File ..." reads: an existing file that
+// import would refuse is refused by export before anything is written (the
+// same error), and a file export wrote into, foreign INI lines and all,
+// imports with the exported values.
+TEST_F(SetupWindow, ExportIntoAForeignFileThenImport) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  const std::map<TlaRegister*, int> exported = FileValues();
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* error;  // null: export and import both work
+  };
+  const Case cases[] = {
+      {"prose", "Notes on the drive\nDear technician,\n[KD730_Cfg]\nUrV=\"300\"\n",
+       "is not a setup file (line 1 is not INI text)"},
+      {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+       "is not a setup file (line 1 is not INI text)"},
+      {"INI with foreign lines",
+       "; notes\n# more notes\n\nSite=Plant 2\n[Service]\nLast=2024-05-03\n[KD730_Cfg]\n"
+       "UrV=\"300\"\n",
+       nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Write("notes.txt", c.text);
+    std::vector<std::string> errors;
+    {
+      std::vector<ModalScript::Handler> answers = {ChooseFile(path), Question(true)};
+      if (c.error) answers.push_back(Message(&errors));
+      ModalScript script(answers);
+      W().acExport->trigger();
+      EXPECT_EQ(script.Remaining(), 0);
+    }
+    if (c.error) {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+      EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT exported!");
+      EXPECT_EQ(kdtest::ReadFile(path), c.text);
+      Import(path, {Message(&errors)});
+      ASSERT_EQ(errors.size(), 2u);
+      EXPECT_NE(errors[1].find(c.error), std::string::npos) << errors[1];
+      EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT imported!");
+      continue;
+    }
+    EXPECT_EQ(LogLines().last(), "Drive setup exported!");
+    const std::string file = kdtest::ReadFile(path);
+    EXPECT_EQ(file.find("; notes\n# more notes\n\nSite=Plant 2\n[Service]\nLast=2024-05-03\n"), 0u)
+        << file;
+    ChangeFileRegisters();
+    Import(path);
+    EXPECT_EQ(LogLines().last(), "Drive setup imported! Please verify before send or save to drive.");
+    EXPECT_EQ(FileValues(), exported);
+  }
+}
+
 TEST_F(SetupWindow, ExportToAPlaceThatCannotBeWrittenFails) {
   ASSERT_NO_FATAL_FAILURE(Connect());
   const std::string plain = Write("plain.txt", "not a folder");

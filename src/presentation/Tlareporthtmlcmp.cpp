@@ -1,5 +1,6 @@
 #include "Tlareporthtmlcmp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -62,7 +63,9 @@ std::string TlaReportHtml::CompileModel(const std::string& file) {
     TlaPageProducer producer;
     producer.TemplateFile = file;
     producer.OnTag = std::bind_front(&TlaReportHtml::Tagger, this);
-    return producer.Content();
+    std::string page = producer.Content();
+    std::erase(page, '\0');  // from the template or an owner's text: never into the page
+    return page;
   } catch (const std::bad_alloc&) {
     throw kd::Exception("CompileModel: PageProducer Bad Alloc.");
   }
@@ -144,9 +147,12 @@ std::string TlaReportHtml::DecodeDescriptor(const std::string& descriptor) {
       DecodeParCode(rest, &code);
       TlaRegister* r = RegisterOf(code);
       // Register texts are data (a string register holds what the drive sent), never markup.
-      return HtmlEscape(r ? r->GetValueBitText(static_cast<std::uint8_t>(code.Element),
-                                               static_cast<std::uint8_t>(code.Bit))
-                          : rest);
+      if (!r) return HtmlEscape(rest);
+      std::string text = r->GetValueBitText(static_cast<std::uint8_t>(code.Element),
+                                            static_cast<std::uint8_t>(code.Bit));
+      // A string register is padded with NULs: its text ends at the first.
+      if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+      return HtmlEscape(text);
     }
     default:
       return {};

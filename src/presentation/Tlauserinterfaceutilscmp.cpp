@@ -389,19 +389,23 @@ QTreeWidgetItem* SelectedRow(const QTreeWidget* listView) {
 
 void TlaUserInterfaceUtils::lvKeyPress(QObject* sender, char& key) {
   auto* listView = qobject_cast<QTreeWidget*>(sender);
-  if (key != 13 || !listView || !SelectedRow(listView)) return;
-  key = 0;
-  lvDblClick(sender);
+  // Used up only when it opens the editor; otherwise it goes on (to a dialog's default button).
+  if (key == 13 && listView && OpenEditor(listView)) key = 0;
 }
 
 void TlaUserInterfaceUtils::lvDblClick(QObject* sender) {
-  auto* listView = qobject_cast<QTreeWidget*>(sender);
-  QTreeWidgetItem* row = listView ? SelectedRow(listView) : nullptr;
+  if (auto* listView = qobject_cast<QTreeWidget*>(sender)) OpenEditor(listView);
+}
+
+bool TlaUserInterfaceUtils::OpenEditor(QTreeWidget* listView) {
+  QTreeWidgetItem* row = SelectedRow(listView);
   TlaParValue* view = RowView(row);
-  if (!view || !view->Enabled || !view->Visible) return;
+  if (!view || !view->Enabled || !view->Visible) return false;
   bool canEdit = true;
   if (OnEditQuery) OnEditQuery(view, canEdit);
-  if (canEdit) Editor()->EditThis(view, listView, row);
+  if (!canEdit) return false;
+  Editor()->EditThis(view, listView, row);
+  return true;
 }
 
 bool TlaUserInterfaceUtils::ColourRow(QTreeWidget* listView, QTreeWidgetItem* row, QStyleOptionViewItem& state) {

@@ -107,9 +107,9 @@ class TlaUserInterfaceUtils : public QObject {
   void DoOnEdited(TlaParValue* view, bool& flag);
 
   // Handlers installed on bound list views. Enter on a selected row acts as a
-  // double-click (and the key is used up: set to 0); a double-click opens the
-  // editor on the selected row when it carries an enabled, visible view and
-  // OnEditQuery agrees. The draw handlers colour rows while the list view is
+  // double-click, and the key is used up (set to 0) only when the editor
+  // opened; a double-click opens the editor on the selected row when it
+  // carries an enabled, visible view and OnEditQuery agrees. The draw handlers colour rows while the list view is
   // enabled: EvenColor/OddColor, button face for separators, silver with grey
   // text for disabled views (hidden views' rows left blank: defaultDraw
   // cleared), the "Value" column bold.
@@ -128,6 +128,8 @@ class TlaUserInterfaceUtils : public QObject {
  private:
   // The editors' OnEdited: DoOnEdited while the binder exists (groups may outlive it).
   TlaParEditEvent EditedHandler();
+  // The editor on the selected row, as lvDblClick; true when it opened.
+  bool OpenEditor(QTreeWidget* listView);
   // itemDoubleClicked of a bound list view.
   void ListDoubleClicked();
   // Index of the control in Controls, added when absent.

@@ -24,13 +24,26 @@ constexpr std::uint32_t kGrey = 0x808080;
 
 QColor Bgr(std::uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
-// Paints the cells of a bound list view through the binder's draw handlers.
+// The binder's handlers on one list view: the cells painted through its draw
+// handlers, Enter and double-clicks passed to it. A list view has one, made
+// at its first binding; each With hands it to the binder that calls it, so
+// only the last binder's handlers run.
 class TlaListDelegate : public QStyledItemDelegate {
  public:
-  TlaListDelegate(TlaUserInterfaceUtils* binder, QTreeWidget* listView)
-      : QStyledItemDelegate(listView), binder_(binder), listView_(listView) {}
+  explicit TlaListDelegate(QTreeWidget* listView) : QStyledItemDelegate(listView), listView_(listView) {
+    listView->installEventFilter(this);
+    connect(listView, &QTreeWidget::itemDoubleClicked, this, [this] {
+      if (binder_) binder_->lvDblClick(listView_);
+    });
+  }
 
-  const TlaUserInterfaceUtils* Binder() const { return binder_; }
+  // The list view's handlers; null before its first binding.
+  static TlaListDelegate* Of(const QTreeWidget* listView) {
+    for (QObject* child : listView->children())
+      if (auto* hooks = dynamic_cast<TlaListDelegate*>(child)) return hooks;
+    return nullptr;
+  }
+  void SetBinder(TlaUserInterfaceUtils* binder) { binder_ = binder; }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QStyleOptionViewItem state = option;
@@ -49,6 +62,21 @@ class TlaListDelegate : public QStyledItemDelegate {
     }
     const QWidget* widget = state.widget;
     (widget ? widget->style() : QApplication::style())->drawControl(QStyle::CE_ItemViewItem, &state, painter, widget);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // The delegate's own filter is for item editors; the list view is none.
+    if (watched != listView_) return QStyledItemDelegate::eventFilter(watched, event);
+    if (binder_ && event->type() == QEvent::KeyPress) {
+      const int code = static_cast<QKeyEvent*>(event)->key();
+      if (code == Qt::Key_Return || code == Qt::Key_Enter) {
+        char key = 13;
+        binder_->lvKeyPress(listView_, key);
+        if (key == 0) return true;
+      }
+    }
+    return false;
   }
 
  private:
@@ -207,11 +235,10 @@ TlaUserInterfaceUtils& TlaUserInterfaceUtils::With(QTreeWidget* listView) {
     }
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   }
-  listView->installEventFilter(this);
-  connect(listView, &QTreeWidget::itemDoubleClicked, this, &TlaUserInterfaceUtils::ListDoubleClicked,
-          Qt::UniqueConnection);
-  const auto* delegate = dynamic_cast<TlaListDelegate*>(listView->itemDelegate());
-  if (!delegate || delegate->Binder() != this) listView->setItemDelegate(new TlaListDelegate(this, listView));
+  TlaListDelegate* hooks = TlaListDelegate::Of(listView);
+  if (!hooks) hooks = new TlaListDelegate(listView);  // owned by the list view
+  hooks->SetBinder(this);                              // an earlier binder's handlers no longer run
+  listView->setItemDelegate(hooks);
   current_ = listView;
   return *this;
 }
@@ -363,20 +390,6 @@ void TlaUserInterfaceUtils::DoOnEdited(TlaParValue* view, bool& flag) {
   if (OnEdited) OnEdited(view, flag);
   RefreshData();
 }
-
-bool TlaUserInterfaceUtils::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && qobject_cast<QTreeWidget*>(watched)) {
-    const int code = static_cast<QKeyEvent*>(event)->key();
-    if (code == Qt::Key_Return || code == Qt::Key_Enter) {
-      char key = 13;
-      lvKeyPress(watched, key);
-      if (key == 0) return true;
-    }
-  }
-  return QObject::eventFilter(watched, event);
-}
-
-void TlaUserInterfaceUtils::ListDoubleClicked() { lvDblClick(sender()); }
 
 namespace {
 

@@ -69,7 +69,8 @@ class TlaUserInterfaceUtils : public QObject {
   TlaComboBox* Editor();
 
   // A list view: bound on first selection (rows cleared, the five columns
-  // made when it has none, read-only); the binder's handlers (re)installed.
+  // made when it has none, read-only); the binder's handlers (re)installed,
+  // in place of any other binder's.
   TlaUserInterfaceUtils& With(QTreeWidget* listView);
   // An option group: its OnEdited goes to the binder.
   TlaRadioGroup* With(TlaRadioGroup* group);
@@ -122,16 +123,11 @@ class TlaUserInterfaceUtils : public QObject {
   // The view a row carries; null for separator rows.
   static TlaParValue* RowView(const QTreeWidgetItem* row);
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   // The editors' OnEdited: DoOnEdited while the binder exists (groups may outlive it).
   TlaParEditEvent EditedHandler();
   // The editor on the selected row, as lvDblClick; true when it opened.
   bool OpenEditor(QTreeWidget* listView);
-  // itemDoubleClicked of a bound list view.
-  void ListDoubleClicked();
   // Index of the control in Controls, added when absent.
   int AddControl(QWidget* control, bool* added = nullptr);
   // Caption, choices (without limits) and view of an option group.

@@ -374,3 +374,46 @@ TEST_F(Binder, EnterThatOpensNoEditorReachesTheDialogsDefaultButton) {
   Press(Qt::Key_Return);
   EXPECT_EQ(pressed, 5);
 }
+
+TEST_F(Binder, ASecondBindersWithTakesTheListOver) {
+  BuildList();
+  TlaUserInterfaceUtils second;
+  second.With(list_);
+  second.List(voltage_);
+  second.List(current_);
+  second.End();
+  second.RefreshData();
+  std::vector<std::string> asked;
+  ui_.OnEditQuery = [&](TlaParValue*, bool&) { asked.push_back("first"); };
+  second.OnEditQuery = [&](TlaParValue*, bool&) { asked.push_back("second"); };
+  auto doubleClick = [&](int row) {
+    const QPoint at = list_->visualItemRect(Row(row)).center();
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list_->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, at);
+  };
+  // One editor opens, the last binder's, by double-click and by Enter.
+  for (const bool byEnter : {false, true}) {
+    asked.clear();
+    if (byEnter) {
+      Select(1);
+      Press(Qt::Key_Return);
+    } else {
+      doubleClick(1);
+    }
+    EXPECT_TRUE(second.Editor()->isVisible()) << byEnter;
+    EXPECT_EQ(second.Editor()->View, current_);
+    EXPECT_TRUE(ui_.Editor()->isHidden()) << byEnter;
+    EXPECT_EQ(asked, std::vector<std::string>{"second"}) << byEnter;
+    Press(Qt::Key_Escape);
+  }
+  // Selected again by the first binder: its handlers alone.
+  ui_.With(list_);
+  ui_.End();
+  asked.clear();
+  doubleClick(0);
+  EXPECT_TRUE(ui_.Editor()->isVisible());
+  EXPECT_TRUE(second.Editor()->isHidden());
+  EXPECT_EQ(asked, std::vector<std::string>{"first"});
+  Press(Qt::Key_Escape);
+}

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTreeWidget>
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string_view>
@@ -66,11 +67,13 @@ void TlaComboBox::EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidget
   if (isEditable()) setEditText(text);
 
   if (listView && row) {
-    // Over the row's "Value" cell: row bounds are in the viewport, the editor in the list view.
+    // Over the row's "Value" cell (its only cell in a list of one column): row
+    // bounds are in the viewport, the editor in the list view.
+    const int column = std::min(1, std::max(0, listView->columnCount() - 1));
     const QPoint origin = listView->viewport()->geometry().topLeft();
     const QRect cell = listView->visualItemRect(row);
-    setGeometry(origin.x() + listView->header()->sectionViewportPosition(1), origin.y() + cell.top() - 3,
-                listView->columnWidth(1), sizeHint().height());
+    setGeometry(origin.x() + listView->header()->sectionViewportPosition(column), origin.y() + cell.top() - 3,
+                listView->columnWidth(column), sizeHint().height());
   }
   SetErrorColours(false);
   show();

@@ -29,7 +29,7 @@ class TlaComboBox : public QComboBox {
 
   // Opens the editor on the view (nothing without one), showing its value
   // and its choices; with a list view it moves into it, and with a row of it
-  // lies over that row's "Value" cell.
+  // lies over that row's "Value" cell (a one-column list's only cell).
   void EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row);
 
   // Key 13 commits, 27 cancels (both set key to 0); other keys clear the

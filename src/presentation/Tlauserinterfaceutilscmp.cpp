@@ -175,6 +175,12 @@ class TlaDockLayout : public QLayout {
   std::vector<Docked> items_;
 };
 
+// A new QTreeWidget has one column headed by its number, which is no column of its own.
+bool HasOwnColumns(QTreeWidget* listView) {
+  const int columns = listView->columnCount();
+  return columns > 1 || (columns == 1 && listView->headerItem()->text(0) != QStringLiteral("1"));
+}
+
 // The fixed sides of a group by its alignment: the height when it docks to
 // the top or bottom, the width at the left or right, both when undocked.
 void SizeGroup(QWidget* group, TlaAlign align, int width, int height) {
@@ -220,7 +226,7 @@ TlaUserInterfaceUtils& TlaUserInterfaceUtils::With(QTreeWidget* listView) {
   AddControl(listView, &added);
   if (added) {
     listView->clear();
-    if (listView->columnCount() < 2) {  // a new QTreeWidget has one unnamed column
+    if (!HasOwnColumns(listView)) {
       listView->setColumnCount(5);
       listView->setHeaderLabels({"Parameter", "Value", "Min", "Max", "Default"});
       QHeaderView* header = listView->header();

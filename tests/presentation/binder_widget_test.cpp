@@ -417,3 +417,34 @@ TEST_F(Binder, ASecondBindersWithTakesTheListOver) {
   EXPECT_EQ(asked, std::vector<std::string>{"first"});
   Press(Qt::Key_Escape);
 }
+
+TEST_F(Binder, AListViewWithOneColumnOfItsOwnKeepsIt) {
+  auto* own = new QTreeWidget(&window_);  // owned by the window
+  own->setGeometry(10, 10, 400, 200);
+  own->setHeaderLabels({"Only"});
+  own->show();
+  ui_.With(own);
+  ui_.List(voltage_);
+  ui_.End();
+  ui_.RefreshData();
+  ASSERT_EQ(own->columnCount(), 1);
+  EXPECT_EQ(own->headerItem()->text(0), "Only");
+  EXPECT_EQ(own->topLevelItem(0)->text(0), "Rated armature voltage");
+
+  // The editor still opens, over the row's one cell.
+  own->setFocus();
+  own->setCurrentItem(own->topLevelItem(0));
+  Press(Qt::Key_Return);
+  TlaComboBox* editor = ui_.Editor();
+  ASSERT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->geometry().left(), own->viewport()->x());
+  EXPECT_EQ(editor->width(), own->columnWidth(0));
+  Retype("300");
+  Press(Qt::Key_Return);
+  EXPECT_EQ(voltage_->GetValue(), 300);
+
+  // A new list view's one column is no column of its own: it gets the five.
+  auto* fresh = new QTreeWidget(&window_);  // owned by the window
+  ui_.With(fresh);
+  EXPECT_EQ(fresh->columnCount(), 5);
+}

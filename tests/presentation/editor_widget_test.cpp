@@ -3,7 +3,10 @@
 // option group following and writing its view.
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTreeWidget>
+#include <functional>
 #include <optional>
 
 #include "Exception.h"
@@ -280,4 +283,56 @@ TEST_F(Group, AClickWritesTheView) {
   EXPECT_EQ(filter_.GetField(), 0);
   EXPECT_EQ(group_->itemIndex(), 0);
   EXPECT_EQ(edited_.size(), 2u);
+}
+
+TEST_F(Editor, ClosesWithoutWritingWhenItsListScrollsIsResizedOrItsRowLeaves) {
+  TlaParValue offset(nullptr, R("OffsetAn2Ext"), 0);
+  for (int i = 4; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+  list_->setColumnWidth(0, 900);  // wider than the list: it scrolls sideways too
+  auto wheel = [&] {
+    const QPoint at = list_->viewport()->rect().center();
+    QWheelEvent event(at, list_->viewport()->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list_->viewport(), &event);
+  };
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"wheel", wheel},
+      {"scroll bar", [&] { list_->verticalScrollBar()->setValue(3); }},
+      {"sideways", [&] { list_->horizontalScrollBar()->setValue(40); }},
+      {"resized", [&] { list_->resize(list_->width() - 20, list_->height()); }},
+      {"row deleted", [&] { delete list_->topLevelItem(2); }},
+      {"row hidden", [&] { list_->topLevelItem(2)->setHidden(true); }},
+      {"row above inserted", [&] { list_->insertTopLevelItem(0, new QTreeWidgetItem({"new"})); }},
+      {"list cleared", [&] { list_->clear(); }},
+  };
+  for (const auto& [what, action] : cases) {
+    SCOPED_TRACE(what);
+    offset.SetValue(0);
+    edited_.clear();
+    list_->clear();
+    for (int i = 0; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+    list_->setGeometry(10, 10, 600, 220);
+    list_->scrollToTop();
+    list_->horizontalScrollBar()->setValue(0);
+    Settle();
+    Open(&offset, 2);
+    Retype("55");
+    action();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor_->isHidden(); }, 2000));
+    Press(Qt::Key_Return);  // to the list now: writes nothing
+    EXPECT_EQ(offset.GetValue(), 0);
+    EXPECT_TRUE(edited_.empty());
+  }
+
+  // New texts in the rows (a refresh) keep it open where it is.
+  list_->clear();
+  for (int i = 0; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+  Settle();
+  Open(&offset, 2);
+  Retype("55");
+  for (int i = 0; i < 40; ++i) list_->topLevelItem(i)->setText(1, "new");
+  Settle();
+  ASSERT_TRUE(editor_->isVisible());
+  Press(Qt::Key_Return);
+  EXPECT_EQ(offset.GetValue(), 55);
 }

@@ -9,6 +9,8 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 
@@ -74,8 +76,14 @@ void TlaComboBox::EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidget
   TlaParValueList items;
   view->FillValueList(&items, true);
   for (const TlaParValueItem& item : items) addItem(QString::fromStdString(item.Text), item.Code);
-  setCurrentIndex(-1);  // typed text until an item is chosen
-  if (isEditable()) setEditText(text);
+  if (choicesOnly) {
+    // The present value's item, so that Enter without a pick keeps the value.
+    const double value = std::trunc(view->GetValue());
+    setCurrentIndex(value >= 0 && value <= INT_MAX ? findData(static_cast<int>(value)) : -1);
+  } else {
+    setCurrentIndex(-1);  // typed text until an item is chosen
+    setEditText(text);
+  }
 
   if (listView && row) {
     // Over the row's "Value" cell (its only cell in a list of one column): row

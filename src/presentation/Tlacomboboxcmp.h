@@ -33,7 +33,7 @@ class TlaComboBox : public QComboBox {
   TlaParEditEvent OnEdited;     // after a successful edit
 
   // Opens the editor on the view (nothing without one), showing its value
-  // and its choices; with a list view it moves into it, and with a row of it
+  // and its choices (a drop-down list with the value's item chosen); with a list view it moves into it, and with a row of it
   // lies over that row's "Value" cell (a one-column list's only cell).
   void EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row);
 

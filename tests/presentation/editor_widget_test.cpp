@@ -140,7 +140,9 @@ TEST_F(Editor, ChoicesWriteTheirCodes) {
                                 {&filter, false}, {&coded, false}}) {
     Open(view);
     EXPECT_EQ(editor_->isEditable(), editable) << view->GetName();
-    EXPECT_EQ(editor_->currentIndex(), -1);
+    if (editable) {
+      EXPECT_EQ(editor_->currentIndex(), -1);  // typed text
+    }
     Press(Qt::Key_Escape);
   }
 
@@ -176,6 +178,7 @@ TEST_F(Editor, ChoicesWriteTheirCodes) {
 
   // A drop-down list with nothing chosen has nothing to write.
   Open(&filter);
+  editor_->setCurrentIndex(-1);
   Press(Qt::Key_Return);
   EXPECT_TRUE(MarkedRed(editor_));
   editor_->setCurrentIndex(IndexOfCode(3));
@@ -335,4 +338,28 @@ TEST_F(Editor, ClosesWithoutWritingWhenItsListScrollsIsResizedOrItsRowLeaves) {
   ASSERT_TRUE(editor_->isVisible());
   Press(Qt::Key_Return);
   EXPECT_EQ(offset.GetValue(), 55);
+}
+
+TEST_F(Editor, ADropDownOpensWithThePresentValueChosen) {
+  TlaParBoolField source(nullptr, R("CfgFlags"), 0, 0);
+  TlaParBitField filter(nullptr, R("CfgFlags"), 10, 2, 0);
+  TlaParEncoded coded(nullptr, R("Speed_PScale"), 0);  // 0..7
+  source.SetValue(0);  // the default (1) differs
+  filter.SetField(2);
+  coded.SetValue(5);
+  for (TlaParValue* view : std::initializer_list<TlaParValue*>{&source, &filter, &coded}) {
+    SCOPED_TRACE(view->GetName());
+    const double before = view->GetValue();
+    const std::uint32_t word = R("CfgFlags")->GetValueInteger(0);
+    Open(view);
+    ASSERT_EQ(editor_->currentIndex(), IndexOfCode(static_cast<int>(before)));
+    EXPECT_EQ(editor_->currentText().toStdString(), view->GetValueText());
+    edited_.clear();
+    Press(Qt::Key_Return);  // without a pick: the value stays
+    EXPECT_TRUE(editor_->isHidden());
+    EXPECT_FALSE(MarkedRed(editor_));
+    EXPECT_EQ(view->GetValue(), before);
+    EXPECT_EQ(R("CfgFlags")->GetValueInteger(0), word);
+    EXPECT_EQ(edited_, std::vector<TlaParValue*>{view});
+  }
 }

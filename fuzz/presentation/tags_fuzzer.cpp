@@ -1,7 +1,8 @@
 // Template texts and parameter codes from outside: the tag scanner, the code
 // parser and the PAR and SWITCH tags over a register image must not crash;
 // text without tags passes unchanged, and tags that give nothing never make
-// a text longer.
+// a text longer; no NUL byte comes out of a register text (the string
+// register is NUL-padded) or of a tag whose parameters hold none.
 #include <unistd.h>
 
 #include <cstdint>
@@ -39,7 +40,7 @@ struct Fixture {
     std::remove(path.c_str());
     image.CreateRegDataBuffer(&model);
     image.GetRegister(0)->SetValueInteger(0, 0x5A);
-    image.GetRegister(2)->SetValueString("<a&b>");
+    image.GetRegister(2)->SetValueString("<&");  // and two NULs
     report.ValueSet = &image;
     report.OnCondition = [](TlaReportHtml*, const std::string& tag) { return tag.size() % 2 == 1; };
     report.OnMessage = [](TlaReportHtml*, const std::string& tag) { return tag; };
@@ -58,6 +59,9 @@ void Dispatch(TlaPageProducer* sender, const std::string& name, const TlaHtmlTag
     if (!params.Value(i).empty() && params.Value(i)[0] == 'F') return;
   if (!kd::SameText(name, "PAR") && !kd::SameText(name, "SWITCH")) return;
   Report().report.Tagger(sender, name, params, replacement);
+  for (int i = 0; i < params.Count(); ++i)
+    if (params.Value(i).find('\0') != std::string::npos) return;
+  Check(replacement.find('\0') == std::string::npos);
 }
 
 }  // namespace
@@ -92,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (text.empty() || text[0] != 'F') {
     try {
-      Report().report.DecodeDescriptor(text);
+      const std::string described = Report().report.DecodeDescriptor(text);
+      if (!text.empty() && text[0] == 'V') Check(described.find('\0') == std::string::npos);
     } catch (const kd::Exception&) {
     }
   }

@@ -5,8 +5,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTreeWidget>
+#include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 
@@ -25,6 +29,14 @@ std::optional<double> HexNumber(std::string_view digits) {
   return static_cast<double>(value);
 }
 
+// The model index of a list view's item (QTreeWidget::indexFromItem is not public).
+QModelIndex IndexOf(const QTreeWidget* listView, QTreeWidgetItem* item) {
+  if (!item) return {};
+  QTreeWidgetItem* parent = item->parent();
+  const int row = parent ? parent->indexOfChild(item) : listView->indexOfTopLevelItem(item);
+  return row < 0 ? QModelIndex() : listView->model()->index(row, 0, IndexOf(listView, parent));
+}
+
 }  // namespace
 
 TlaComboBox::TlaComboBox(QWidget* parent) : QComboBox(parent) {
@@ -32,6 +44,7 @@ TlaComboBox::TlaComboBox(QWidget* parent) : QComboBox(parent) {
   connect(this, &QComboBox::editTextChanged, this, [this] { DoOnChange(this); });
 }
 
+// Qt drops its connections and event filters; the list view may be half destroyed here.
 TlaComboBox::~TlaComboBox() = default;
 
 std::optional<double> TlaComboBox::ParseNumber(const std::string& text) {
@@ -45,6 +58,7 @@ std::optional<double> TlaComboBox::ParseNumber(const std::string& text) {
 
 void TlaComboBox::EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row) {
   if (!view) return;
+  StopWatching();
   if (listView && parentWidget() != listView) setParent(listView);
   View = view;
   const QString text = QString::fromStdString(kd::FloatToStr(view->GetValue()));
@@ -62,20 +76,91 @@ void TlaComboBox::EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidget
   TlaParValueList items;
   view->FillValueList(&items, true);
   for (const TlaParValueItem& item : items) addItem(QString::fromStdString(item.Text), item.Code);
-  setCurrentIndex(-1);  // typed text until an item is chosen
-  if (isEditable()) setEditText(text);
+  if (choicesOnly) {
+    // The present value's item, so that Enter without a pick keeps the value.
+    const double value = std::trunc(view->GetValue());
+    setCurrentIndex(value >= 0 && value <= INT_MAX ? findData(static_cast<int>(value)) : -1);
+  } else {
+    setCurrentIndex(-1);  // typed text until an item is chosen
+    setEditText(text);
+  }
 
   if (listView && row) {
-    // Over the row's "Value" cell: row bounds are in the viewport, the editor in the list view.
+    // Over the row's "Value" cell (its only cell in a list of one column): row
+    // bounds are in the viewport, the editor in the list view.
+    const int column = std::min(1, std::max(0, listView->columnCount() - 1));
     const QPoint origin = listView->viewport()->geometry().topLeft();
     const QRect cell = listView->visualItemRect(row);
-    setGeometry(origin.x() + listView->header()->sectionViewportPosition(1), origin.y() + cell.top() - 3,
-                listView->columnWidth(1), sizeHint().height());
+    setGeometry(origin.x() + listView->header()->sectionViewportPosition(column), origin.y() + cell.top() - 3,
+                listView->columnWidth(column), sizeHint().height());
   }
   SetErrorColours(false);
   show();
   raise();
   setFocus();
+  if (listView) WatchPlace(listView, row);
+}
+
+void TlaComboBox::WatchPlace(QTreeWidget* listView, QTreeWidgetItem* row) {
+  placedIn_ = listView;
+  placedRow_ = QPersistentModelIndex(IndexOf(listView, row));
+  rowGiven_ = placedRow_.isValid();
+  placedTop_ = placedRow_.isValid() ? listView->visualRect(placedRow_).top() : 0;
+  const auto leave = [this] { LeavePlace(); };
+  watches_.push_back(connect(listView->verticalScrollBar(), &QScrollBar::valueChanged, this, leave));
+  watches_.push_back(connect(listView->horizontalScrollBar(), &QScrollBar::valueChanged, this, leave));
+  if (rowGiven_) {
+    // Checked once the change is done: a list view being destroyed clears its
+    // model while it is half gone (and the editor, its child, goes with it).
+    const QAbstractItemModel* model = listView->model();
+    const auto check = [this] { QMetaObject::invokeMethod(this, &TlaComboBox::CheckPlace, Qt::QueuedConnection); };
+    watches_.push_back(connect(model, &QAbstractItemModel::rowsInserted, this, check));
+    watches_.push_back(connect(model, &QAbstractItemModel::rowsRemoved, this, check));
+    watches_.push_back(connect(model, &QAbstractItemModel::rowsMoved, this, check));
+    watches_.push_back(connect(model, &QAbstractItemModel::layoutChanged, this, check));
+    watches_.push_back(connect(model, &QAbstractItemModel::modelReset, this, check));
+  }
+  listView->installEventFilter(this);
+  listView->viewport()->installEventFilter(this);
+}
+
+void TlaComboBox::StopWatching() {
+  for (const QMetaObject::Connection& c : watches_) disconnect(c);
+  watches_.clear();
+  if (placedIn_) {
+    placedIn_->removeEventFilter(this);
+    placedIn_->viewport()->removeEventFilter(this);
+  }
+  placedIn_ = nullptr;
+  placedRow_ = QPersistentModelIndex();
+  rowGiven_ = false;
+}
+
+bool TlaComboBox::eventFilter(QObject* watched, QEvent* event) {
+  if (placedIn_ && (watched == placedIn_ || watched == placedIn_->viewport())) {
+    if (event->type() == QEvent::Resize)
+      LeavePlace();
+    else if (event->type() == QEvent::Paint)  // a row hidden or moved shows here first
+      CheckPlace();
+  }
+  return QComboBox::eventFilter(watched, event);
+}
+
+void TlaComboBox::CheckPlace() {
+  if (!placedIn_ || isHidden()) return;
+  if (!rowGiven_) return;  // opened without a row: only scrolls and resizes count
+  const QRect cell = placedRow_.isValid() ? placedIn_->visualRect(placedRow_) : QRect();
+  if (!cell.isValid() || cell.top() != placedTop_) LeavePlace();
+}
+
+void TlaComboBox::LeavePlace() {
+  if (isHidden()) return;
+  const bool focused = hasFocus() || view()->isVisible();
+  hidePopup();
+  if (focused)
+    Close();
+  else
+    DoOnExit(this);
 }
 
 void TlaComboBox::DoOnKeyPress(QObject*, char& key) {
@@ -91,6 +176,7 @@ void TlaComboBox::DoOnKeyPress(QObject*, char& key) {
 }
 
 void TlaComboBox::DoOnExit(QObject*) {
+  StopWatching();
   if (isHidden()) return;
   SetErrorColours(false);
   hide();

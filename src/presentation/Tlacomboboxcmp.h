@@ -6,10 +6,15 @@
 // "0x1f" or "1fh" hexadecimal, else a decimal number with '.'.
 // Enter writes through the view, raises OnEdited and closes the editor; a
 // text that is no number or a write the view refuses marks the editor red on
-// yellow and keeps it open. Escape and focus loss close it, dropping the text.
+// yellow and keeps it open. Escape and focus loss close it, dropping the text;
+// so do a scroll or a resize of its list view and its row leaving the view
+// (removed, hidden or moved), so that it never lies over another row.
 #include <QComboBox>
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Tlapareditevent.h"
 
@@ -28,14 +33,15 @@ class TlaComboBox : public QComboBox {
   TlaParEditEvent OnEdited;     // after a successful edit
 
   // Opens the editor on the view (nothing without one), showing its value
-  // and its choices; with a list view it moves into it, and with a row of it
-  // lies over that row's "Value" cell.
+  // and its choices (a drop-down list with the value's item chosen); with a list view it moves into it, and with a row of it
+  // lies over that row's "Value" cell (a one-column list's only cell).
   void EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row);
 
   // Key 13 commits, 27 cancels (both set key to 0); other keys clear the
   // error colours.
   void DoOnKeyPress(QObject* sender, char& key);
-  // While open: normal colours and hide; what was typed is dropped.
+  // While open: normal colours and hide; what was typed is dropped. The
+  // editor stops watching its list view.
   void DoOnExit(QObject* sender);
   void DoOnChange(QObject* sender);
 
@@ -47,11 +53,27 @@ class TlaComboBox : public QComboBox {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  // Resizes of the list view and its viewport, paints of the viewport.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Watches the list view the editor lies in, and the row it lies over.
+  void WatchPlace(QTreeWidget* listView, QTreeWidgetItem* row);
+  void StopWatching();
+  // Closes the editor when its row is no longer where it was opened.
+  void CheckPlace();
+  // Closes the editor as on focus loss (the focus back to the list view when it had it).
+  void LeavePlace();
+
   // Writes the chosen item or the typed number to the view.
   void Commit();
   void SetErrorColours(bool error);
   // DoOnExit, then the focus back to the parent (the list view).
   void Close();
+
+  QPointer<QTreeWidget> placedIn_;       // the list view being watched
+  QPersistentModelIndex placedRow_;      // the row, when one was given
+  bool rowGiven_ = false;                // invalid once the row is gone
+  int placedTop_ = 0;                    // its top in the viewport when opened
+  std::vector<QMetaObject::Connection> watches_;
 };

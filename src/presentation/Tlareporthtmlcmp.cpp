@@ -1,5 +1,6 @@
 #include "Tlareporthtmlcmp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -62,7 +63,9 @@ std::string TlaReportHtml::CompileModel(const std::string& file) {
     TlaPageProducer producer;
     producer.TemplateFile = file;
     producer.OnTag = std::bind_front(&TlaReportHtml::Tagger, this);
-    return producer.Content();
+    std::string page = producer.Content();
+    std::erase(page, '\0');  // from the template or an owner's text: never into the page
+    return page;
   } catch (const std::bad_alloc&) {
     throw kd::Exception("CompileModel: PageProducer Bad Alloc.");
   }
@@ -143,14 +146,22 @@ std::string TlaReportHtml::DecodeDescriptor(const std::string& descriptor) {
       TlaParCode code;
       DecodeParCode(rest, &code);
       TlaRegister* r = RegisterOf(code);
-      // Register texts are data (a string register holds what the drive sent), never markup.
-      return HtmlEscape(r ? r->GetValueBitText(static_cast<std::uint8_t>(code.Element),
-                                               static_cast<std::uint8_t>(code.Bit))
-                          : rest);
+      std::string text = r ? r->GetValueBitText(static_cast<std::uint8_t>(code.Element),
+                                                static_cast<std::uint8_t>(code.Bit))
+                           : rest;
+      // A text ends at its first NUL (string registers are padded with them).
+      if (const size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+      return text;
     }
     default:
       return {};
   }
+}
+
+std::string TlaReportHtml::PageText(const std::string& descriptor) {
+  // Register texts are data (a string register holds what the drive sent), never markup.
+  const std::string text = DecodeDescriptor(descriptor);
+  return !descriptor.empty() && descriptor[0] == 'V' ? HtmlEscape(text) : text;
 }
 
 std::string TlaReportHtml::ChooseByCondition(const TlaHtmlTagParams& params) {
@@ -164,7 +175,7 @@ std::string TlaReportHtml::Decode_BLOCK_Tag(const TlaHtmlTagParams& params) {
 }
 
 std::string TlaReportHtml::Decode_PAR_Tag(const TlaHtmlTagParams& params) {
-  return DecodeDescriptor(ChooseByCondition(params));
+  return PageText(ChooseByCondition(params));
 }
 
 std::string TlaReportHtml::Decode_SWITCH_Tag(const TlaHtmlTagParams& params) {
@@ -173,9 +184,11 @@ std::string TlaReportHtml::Decode_SWITCH_Tag(const TlaHtmlTagParams& params) {
   std::uint8_t n = 0;  // the first condition is the most significant bit; higher bits fall off
   for (const std::string& c : SplitColonList(cases))
     n = static_cast<std::uint8_t>((n << 1) | (DecodeCondition(c) ? 1 : 0));
-  return DecodeDescriptor(params.Values("GET" + std::to_string(n)));
+  return PageText(params.Values("GET" + std::to_string(n)));
 }
 
+// SQL, TAB, FILTER, FIELD and LABEL descriptors give their raw texts (the
+// table producer escapes labels and cells itself); EMPTY goes into the page.
 std::string TlaReportHtml::Decode_TABLE_Tag(const TlaHtmlTagParams& params) {
   std::unique_ptr<TlaSqliteDataSet> data;
   if (const std::string sqlFile = DecodeDescriptor(params.Values("SQL")); !sqlFile.empty()) {
@@ -192,7 +205,7 @@ std::string TlaReportHtml::Decode_TABLE_Tag(const TlaHtmlTagParams& params) {
   if (!data) return {};
 
   data->SetFilter(DecodeDescriptor(params.Values("FILTER")));
-  if (!data->First()) return DecodeDescriptor(params.Values("EMPTY"));
+  if (!data->First()) return PageText(params.Values("EMPTY"));
 
   TlaHtmlTableProducer table;
   table.DataSet = data.get();

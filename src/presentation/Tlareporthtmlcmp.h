@@ -9,7 +9,8 @@
 // text for OnCondition; a leading "!" inverts.
 // Descriptors, by their first letter: I (OnDescriptor), D (OnDescription),
 // F (another template file), M (OnMessage), S (the rest as it stands),
-// V (the display text of a register element or bit, HTML-escaped).
+// V (the display text of a register element or bit, up to its first NUL;
+// HTML-escaped where it is written into the page, raw in TABLE parameters).
 #include <cstdint>
 #include <string>
 
@@ -75,6 +76,8 @@ class TlaReportHtml : public kd::Component {
   std::string Decode_TABLE_Tag(const TlaHtmlTagParams& params);
 
  private:
+  // A descriptor's text as it goes into the page: a register text escaped.
+  std::string PageText(const std::string& descriptor);
   // IF empty: GET; else THEN when the condition holds, ELSE otherwise.
   std::string ChooseByCondition(const TlaHtmlTagParams& params);
   TlaRegister* RegisterOf(const TlaParCode& code) const;

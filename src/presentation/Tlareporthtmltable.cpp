@@ -185,10 +185,26 @@ int TlaSqliteDataSet::FindField(std::string_view name) const {
 std::string TlaSqliteDataSet::FieldText(int index) const {
   if (eof_ || index < 0 || index >= FieldCount()) return {};
   sqlite3_stmt* s = statement_.get();
-  if (sqlite3_column_type(s, index) == SQLITE_NULL) return {};
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
-  const int bytes = sqlite3_column_bytes(s, index);
-  return text ? std::string(text, static_cast<size_t>(bytes)) : std::string();
+  switch (sqlite3_column_type(s, index)) {
+    case SQLITE_NULL:
+      return {};
+    case SQLITE_BLOB: {
+      const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(s, index));
+      const int size = sqlite3_column_bytes(s, index);
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      std::string text = "X'";
+      for (int i = 0; i < size; ++i) {
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0xF];
+      }
+      return text + "'";
+    }
+    default: {
+      // Up to the first NUL, as SQLite's own text functions read it.
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+      return text ? std::string(text) : std::string();
+    }
+  }
 }
 
 std::string TlaHtmlTableProducer::Content() {

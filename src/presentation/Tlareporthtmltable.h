@@ -40,7 +40,9 @@ class TlaSqliteDataSet {
   int FieldCount() const;
   std::string FieldName(int index) const;
   int FindField(std::string_view name) const;  // letter case ignored; -1 when absent
-  std::string FieldText(int index) const;      // of the current record; NULL gives empty
+  // Of the current record: NULL gives empty, a text ends at its first NUL, a
+  // BLOB is written as its SQL literal X'hex digits'. Never holds a NUL.
+  std::string FieldText(int index) const;
 
  private:
   struct DbClose {

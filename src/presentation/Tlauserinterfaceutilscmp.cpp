@@ -24,13 +24,26 @@ constexpr std::uint32_t kGrey = 0x808080;
 
 QColor Bgr(std::uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
-// Paints the cells of a bound list view through the binder's draw handlers.
+// The binder's handlers on one list view: the cells painted through its draw
+// handlers, Enter and double-clicks passed to it. A list view has one, made
+// at its first binding; each With hands it to the binder that calls it, so
+// only the last binder's handlers run.
 class TlaListDelegate : public QStyledItemDelegate {
  public:
-  TlaListDelegate(TlaUserInterfaceUtils* binder, QTreeWidget* listView)
-      : QStyledItemDelegate(listView), binder_(binder), listView_(listView) {}
+  explicit TlaListDelegate(QTreeWidget* listView) : QStyledItemDelegate(listView), listView_(listView) {
+    listView->installEventFilter(this);
+    connect(listView, &QTreeWidget::itemDoubleClicked, this, [this] {
+      if (binder_) binder_->lvDblClick(listView_);
+    });
+  }
 
-  const TlaUserInterfaceUtils* Binder() const { return binder_; }
+  // The list view's handlers; null before its first binding.
+  static TlaListDelegate* Of(const QTreeWidget* listView) {
+    for (QObject* child : listView->children())
+      if (auto* hooks = dynamic_cast<TlaListDelegate*>(child)) return hooks;
+    return nullptr;
+  }
+  void SetBinder(TlaUserInterfaceUtils* binder) { binder_ = binder; }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QStyleOptionViewItem state = option;
@@ -49,6 +62,21 @@ class TlaListDelegate : public QStyledItemDelegate {
     }
     const QWidget* widget = state.widget;
     (widget ? widget->style() : QApplication::style())->drawControl(QStyle::CE_ItemViewItem, &state, painter, widget);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // The delegate's own filter is for item editors; the list view is none.
+    if (watched != listView_) return QStyledItemDelegate::eventFilter(watched, event);
+    if (binder_ && event->type() == QEvent::KeyPress) {
+      const int code = static_cast<QKeyEvent*>(event)->key();
+      if (code == Qt::Key_Return || code == Qt::Key_Enter) {
+        char key = 13;
+        binder_->lvKeyPress(listView_, key);
+        if (key == 0) return true;
+      }
+    }
+    return false;
   }
 
  private:
@@ -147,6 +175,12 @@ class TlaDockLayout : public QLayout {
   std::vector<Docked> items_;
 };
 
+// A new QTreeWidget has one column headed by its number, which is no column of its own.
+bool HasOwnColumns(QTreeWidget* listView) {
+  const int columns = listView->columnCount();
+  return columns > 1 || (columns == 1 && listView->headerItem()->text(0) != QStringLiteral("1"));
+}
+
 // The fixed sides of a group by its alignment: the height when it docks to
 // the top or bottom, the width at the left or right, both when undocked.
 void SizeGroup(QWidget* group, TlaAlign align, int width, int height) {
@@ -192,7 +226,7 @@ TlaUserInterfaceUtils& TlaUserInterfaceUtils::With(QTreeWidget* listView) {
   AddControl(listView, &added);
   if (added) {
     listView->clear();
-    if (listView->columnCount() < 2) {  // a new QTreeWidget has one unnamed column
+    if (!HasOwnColumns(listView)) {
       listView->setColumnCount(5);
       listView->setHeaderLabels({"Parameter", "Value", "Min", "Max", "Default"});
       QHeaderView* header = listView->header();
@@ -207,11 +241,10 @@ TlaUserInterfaceUtils& TlaUserInterfaceUtils::With(QTreeWidget* listView) {
     }
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   }
-  listView->installEventFilter(this);
-  connect(listView, &QTreeWidget::itemDoubleClicked, this, &TlaUserInterfaceUtils::ListDoubleClicked,
-          Qt::UniqueConnection);
-  const auto* delegate = dynamic_cast<TlaListDelegate*>(listView->itemDelegate());
-  if (!delegate || delegate->Binder() != this) listView->setItemDelegate(new TlaListDelegate(this, listView));
+  TlaListDelegate* hooks = TlaListDelegate::Of(listView);
+  if (!hooks) hooks = new TlaListDelegate(listView);  // owned by the list view
+  hooks->SetBinder(this);                              // an earlier binder's handlers no longer run
+  listView->setItemDelegate(hooks);
   current_ = listView;
   return *this;
 }
@@ -364,20 +397,6 @@ void TlaUserInterfaceUtils::DoOnEdited(TlaParValue* view, bool& flag) {
   RefreshData();
 }
 
-bool TlaUserInterfaceUtils::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && qobject_cast<QTreeWidget*>(watched)) {
-    const int code = static_cast<QKeyEvent*>(event)->key();
-    if (code == Qt::Key_Return || code == Qt::Key_Enter) {
-      char key = 13;
-      lvKeyPress(watched, key);
-      if (key == 0) return true;
-    }
-  }
-  return QObject::eventFilter(watched, event);
-}
-
-void TlaUserInterfaceUtils::ListDoubleClicked() { lvDblClick(sender()); }
-
 namespace {
 
 QTreeWidgetItem* SelectedRow(const QTreeWidget* listView) {
@@ -389,19 +408,23 @@ QTreeWidgetItem* SelectedRow(const QTreeWidget* listView) {
 
 void TlaUserInterfaceUtils::lvKeyPress(QObject* sender, char& key) {
   auto* listView = qobject_cast<QTreeWidget*>(sender);
-  if (key != 13 || !listView || !SelectedRow(listView)) return;
-  key = 0;
-  lvDblClick(sender);
+  // Used up only when it opens the editor; otherwise it goes on (to a dialog's default button).
+  if (key == 13 && listView && OpenEditor(listView)) key = 0;
 }
 
 void TlaUserInterfaceUtils::lvDblClick(QObject* sender) {
-  auto* listView = qobject_cast<QTreeWidget*>(sender);
-  QTreeWidgetItem* row = listView ? SelectedRow(listView) : nullptr;
+  if (auto* listView = qobject_cast<QTreeWidget*>(sender)) OpenEditor(listView);
+}
+
+bool TlaUserInterfaceUtils::OpenEditor(QTreeWidget* listView) {
+  QTreeWidgetItem* row = SelectedRow(listView);
   TlaParValue* view = RowView(row);
-  if (!view || !view->Enabled || !view->Visible) return;
+  if (!view || !view->Enabled || !view->Visible) return false;
   bool canEdit = true;
   if (OnEditQuery) OnEditQuery(view, canEdit);
-  if (canEdit) Editor()->EditThis(view, listView, row);
+  if (!canEdit) return false;
+  Editor()->EditThis(view, listView, row);
+  return true;
 }
 
 bool TlaUserInterfaceUtils::ColourRow(QTreeWidget* listView, QTreeWidgetItem* row, QStyleOptionViewItem& state) {

@@ -69,7 +69,8 @@ class TlaUserInterfaceUtils : public QObject {
   TlaComboBox* Editor();
 
   // A list view: bound on first selection (rows cleared, the five columns
-  // made when it has none, read-only); the binder's handlers (re)installed.
+  // made when it has none, read-only); the binder's handlers (re)installed,
+  // in place of any other binder's.
   TlaUserInterfaceUtils& With(QTreeWidget* listView);
   // An option group: its OnEdited goes to the binder.
   TlaRadioGroup* With(TlaRadioGroup* group);
@@ -107,9 +108,9 @@ class TlaUserInterfaceUtils : public QObject {
   void DoOnEdited(TlaParValue* view, bool& flag);
 
   // Handlers installed on bound list views. Enter on a selected row acts as a
-  // double-click (and the key is used up: set to 0); a double-click opens the
-  // editor on the selected row when it carries an enabled, visible view and
-  // OnEditQuery agrees. The draw handlers colour rows while the list view is
+  // double-click, and the key is used up (set to 0) only when the editor
+  // opened; a double-click opens the editor on the selected row when it
+  // carries an enabled, visible view and OnEditQuery agrees. The draw handlers colour rows while the list view is
   // enabled: EvenColor/OddColor, button face for separators, silver with grey
   // text for disabled views (hidden views' rows left blank: defaultDraw
   // cleared), the "Value" column bold.
@@ -122,14 +123,11 @@ class TlaUserInterfaceUtils : public QObject {
   // The view a row carries; null for separator rows.
   static TlaParValue* RowView(const QTreeWidgetItem* row);
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   // The editors' OnEdited: DoOnEdited while the binder exists (groups may outlive it).
   TlaParEditEvent EditedHandler();
-  // itemDoubleClicked of a bound list view.
-  void ListDoubleClicked();
+  // The editor on the selected row, as lvDblClick; true when it opened.
+  bool OpenEditor(QTreeWidget* listView);
   // Index of the control in Controls, added when absent.
   int AddControl(QWidget* control, bool* added = nullptr);
   // Caption, choices (without limits) and view of an option group.

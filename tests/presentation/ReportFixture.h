@@ -11,8 +11,8 @@
 
 namespace reporttest {
 
-// Register 2 a voltage, 3 a string, 5 a flag word with bit texts; the other
-// sections are absent, so those registers hold no bytes.
+// Register 2 a voltage, 3 and 4 strings, 5 a flag word with bit texts; the
+// other sections are absent, so those registers hold no bytes.
 inline const char* const kModel = R"([DataModel]
 RegisterCount=20
 MaxBufferSize=40
@@ -27,6 +27,11 @@ FormatString=0.0 V
 Name=Label
 Type=string
 Length=8
+
+[4]
+Name=Path
+Type=string
+Length=200
 
 [5]
 Name=Status

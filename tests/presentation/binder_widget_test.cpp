@@ -1,9 +1,11 @@
 // The parameter list binder over views of a KD730 register image: the build
 // sequence, the five-column list and its refresh, sizes, opening the editor
 // from the list, the order of edit events and refreshes, and row colours.
+#include <QDialog>
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <memory>
@@ -321,4 +323,128 @@ TEST_F(Binder, Screenshot) {
   Press(Qt::Key_End);     // the text no longer selected, still marked
   QDir().mkpath(KD_SCREENSHOT_DIR);
   EXPECT_TRUE(window_.grab().save(QString(KD_SCREENSHOT_DIR) + "/param-list-editor.png"));
+}
+
+TEST_F(Binder, EnterThatOpensNoEditorReachesTheDialogsDefaultButton) {
+  // A dialog page inside the shown window: keys a control leaves go to the dialog.
+  auto* dialog = new QDialog(&window_);  // owned by the window
+  dialog->setWindowFlags(Qt::Widget);
+  auto* list = new QTreeWidget(dialog);  // owned by the dialog
+  list->setGeometry(10, 10, 600, 200);
+  auto* ok = new QPushButton("OK", dialog);  // owned by the dialog
+  ok->setGeometry(10, 220, 80, 24);
+  ok->setDefault(true);
+  int pressed = 0;
+  QObject::connect(ok, &QPushButton::clicked, [&] { ++pressed; });
+  ui_.With(list);
+  ui_.List(voltage_);
+  ui_.ListSep();
+  ui_.List(current_);
+  ui_.List(hwLimit_);
+  ui_.List(gain_);
+  ui_.End();
+  dialog->setGeometry(0, 0, 620, 260);
+  dialog->show();
+  dialog->raise();
+  bool allow = true;
+  ui_.OnEditQuery = [&](TlaParValue*, bool& canedit) { canedit = allow; };
+  current_->Enabled = 0;
+  hwLimit_->Visible = 0;
+  auto enterOn = [&](int row) {
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(row));
+    Press(Qt::Key_Return);
+  };
+
+  enterOn(0);  // opens the editor: used up
+  EXPECT_TRUE(ui_.Editor()->isVisible());
+  EXPECT_EQ(pressed, 0);
+  Press(Qt::Key_Escape);
+
+  // A separator, a disabled view, a hidden view, a refusing query: the dialog's.
+  allow = true;
+  for (int row : {1, 2, 3}) enterOn(row);
+  allow = false;
+  enterOn(4);
+  EXPECT_TRUE(ui_.Editor()->isHidden());
+  EXPECT_EQ(pressed, 4);
+  // No row selected: the dialog's too.
+  list->setCurrentItem(nullptr);
+  list->clearSelection();
+  Press(Qt::Key_Return);
+  EXPECT_EQ(pressed, 5);
+}
+
+TEST_F(Binder, ASecondBindersWithTakesTheListOver) {
+  BuildList();
+  TlaUserInterfaceUtils second;
+  second.With(list_);
+  second.List(voltage_);
+  second.List(current_);
+  second.End();
+  second.RefreshData();
+  std::vector<std::string> asked;
+  ui_.OnEditQuery = [&](TlaParValue*, bool&) { asked.push_back("first"); };
+  second.OnEditQuery = [&](TlaParValue*, bool&) { asked.push_back("second"); };
+  auto doubleClick = [&](int row) {
+    const QPoint at = list_->visualItemRect(Row(row)).center();
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list_->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, at);
+  };
+  // One editor opens, the last binder's, by double-click and by Enter.
+  for (const bool byEnter : {false, true}) {
+    asked.clear();
+    if (byEnter) {
+      Select(1);
+      Press(Qt::Key_Return);
+    } else {
+      doubleClick(1);
+    }
+    EXPECT_TRUE(second.Editor()->isVisible()) << byEnter;
+    EXPECT_EQ(second.Editor()->View, current_);
+    EXPECT_TRUE(ui_.Editor()->isHidden()) << byEnter;
+    EXPECT_EQ(asked, std::vector<std::string>{"second"}) << byEnter;
+    Press(Qt::Key_Escape);
+  }
+  // Selected again by the first binder: its handlers alone.
+  ui_.With(list_);
+  ui_.End();
+  asked.clear();
+  doubleClick(0);
+  EXPECT_TRUE(ui_.Editor()->isVisible());
+  EXPECT_TRUE(second.Editor()->isHidden());
+  EXPECT_EQ(asked, std::vector<std::string>{"first"});
+  Press(Qt::Key_Escape);
+}
+
+TEST_F(Binder, AListViewWithOneColumnOfItsOwnKeepsIt) {
+  auto* own = new QTreeWidget(&window_);  // owned by the window
+  own->setGeometry(10, 10, 400, 200);
+  own->setHeaderLabels({"Only"});
+  own->show();
+  ui_.With(own);
+  ui_.List(voltage_);
+  ui_.End();
+  ui_.RefreshData();
+  ASSERT_EQ(own->columnCount(), 1);
+  EXPECT_EQ(own->headerItem()->text(0), "Only");
+  EXPECT_EQ(own->topLevelItem(0)->text(0), "Rated armature voltage");
+
+  // The editor still opens, over the row's one cell.
+  own->setFocus();
+  own->setCurrentItem(own->topLevelItem(0));
+  Press(Qt::Key_Return);
+  TlaComboBox* editor = ui_.Editor();
+  ASSERT_TRUE(editor->isVisible());
+  EXPECT_EQ(editor->geometry().left(), own->viewport()->x());
+  EXPECT_EQ(editor->width(), own->columnWidth(0));
+  Retype("300");
+  Press(Qt::Key_Return);
+  EXPECT_EQ(voltage_->GetValue(), 300);
+
+  // A new list view's one column is no column of its own: it gets the five.
+  auto* fresh = new QTreeWidget(&window_);  // owned by the window
+  ui_.With(fresh);
+  EXPECT_EQ(fresh->columnCount(), 5);
 }

@@ -3,7 +3,10 @@
 // option group following and writing its view.
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTreeWidget>
+#include <functional>
 #include <optional>
 
 #include "Exception.h"
@@ -137,7 +140,9 @@ TEST_F(Editor, ChoicesWriteTheirCodes) {
                                 {&filter, false}, {&coded, false}}) {
     Open(view);
     EXPECT_EQ(editor_->isEditable(), editable) << view->GetName();
-    EXPECT_EQ(editor_->currentIndex(), -1);
+    if (editable) {
+      EXPECT_EQ(editor_->currentIndex(), -1);  // typed text
+    }
     Press(Qt::Key_Escape);
   }
 
@@ -173,6 +178,7 @@ TEST_F(Editor, ChoicesWriteTheirCodes) {
 
   // A drop-down list with nothing chosen has nothing to write.
   Open(&filter);
+  editor_->setCurrentIndex(-1);
   Press(Qt::Key_Return);
   EXPECT_TRUE(MarkedRed(editor_));
   editor_->setCurrentIndex(IndexOfCode(3));
@@ -280,4 +286,80 @@ TEST_F(Group, AClickWritesTheView) {
   EXPECT_EQ(filter_.GetField(), 0);
   EXPECT_EQ(group_->itemIndex(), 0);
   EXPECT_EQ(edited_.size(), 2u);
+}
+
+TEST_F(Editor, ClosesWithoutWritingWhenItsListScrollsIsResizedOrItsRowLeaves) {
+  TlaParValue offset(nullptr, R("OffsetAn2Ext"), 0);
+  for (int i = 4; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+  list_->setColumnWidth(0, 900);  // wider than the list: it scrolls sideways too
+  auto wheel = [&] {
+    const QPoint at = list_->viewport()->rect().center();
+    QWheelEvent event(at, list_->viewport()->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list_->viewport(), &event);
+  };
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"wheel", wheel},
+      {"scroll bar", [&] { list_->verticalScrollBar()->setValue(3); }},
+      {"sideways", [&] { list_->horizontalScrollBar()->setValue(40); }},
+      {"resized", [&] { list_->resize(list_->width() - 20, list_->height()); }},
+      {"row deleted", [&] { delete list_->topLevelItem(2); }},
+      {"row hidden", [&] { list_->topLevelItem(2)->setHidden(true); }},
+      {"row above inserted", [&] { list_->insertTopLevelItem(0, new QTreeWidgetItem({"new"})); }},
+      {"list cleared", [&] { list_->clear(); }},
+  };
+  for (const auto& [what, action] : cases) {
+    SCOPED_TRACE(what);
+    offset.SetValue(0);
+    edited_.clear();
+    list_->clear();
+    for (int i = 0; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+    list_->setGeometry(10, 10, 600, 220);
+    list_->scrollToTop();
+    list_->horizontalScrollBar()->setValue(0);
+    Settle();
+    Open(&offset, 2);
+    Retype("55");
+    action();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor_->isHidden(); }, 2000));
+    Press(Qt::Key_Return);  // to the list now: writes nothing
+    EXPECT_EQ(offset.GetValue(), 0);
+    EXPECT_TRUE(edited_.empty());
+  }
+
+  // New texts in the rows (a refresh) keep it open where it is.
+  list_->clear();
+  for (int i = 0; i < 40; ++i) new QTreeWidgetItem(list_, {QString("row %1").arg(i)});
+  Settle();
+  Open(&offset, 2);
+  Retype("55");
+  for (int i = 0; i < 40; ++i) list_->topLevelItem(i)->setText(1, "new");
+  Settle();
+  ASSERT_TRUE(editor_->isVisible());
+  Press(Qt::Key_Return);
+  EXPECT_EQ(offset.GetValue(), 55);
+}
+
+TEST_F(Editor, ADropDownOpensWithThePresentValueChosen) {
+  TlaParBoolField source(nullptr, R("CfgFlags"), 0, 0);
+  TlaParBitField filter(nullptr, R("CfgFlags"), 10, 2, 0);
+  TlaParEncoded coded(nullptr, R("Speed_PScale"), 0);  // 0..7
+  source.SetValue(0);  // the default (1) differs
+  filter.SetField(2);
+  coded.SetValue(5);
+  for (TlaParValue* view : std::initializer_list<TlaParValue*>{&source, &filter, &coded}) {
+    SCOPED_TRACE(view->GetName());
+    const double before = view->GetValue();
+    const std::uint32_t word = R("CfgFlags")->GetValueInteger(0);
+    Open(view);
+    ASSERT_EQ(editor_->currentIndex(), IndexOfCode(static_cast<int>(before)));
+    EXPECT_EQ(editor_->currentText().toStdString(), view->GetValueText());
+    edited_.clear();
+    Press(Qt::Key_Return);  // without a pick: the value stays
+    EXPECT_TRUE(editor_->isHidden());
+    EXPECT_FALSE(MarkedRed(editor_));
+    EXPECT_EQ(view->GetValue(), before);
+    EXPECT_EQ(R("CfgFlags")->GetValueInteger(0), word);
+    EXPECT_EQ(edited_, std::vector<TlaParValue*>{view});
+  }
 }

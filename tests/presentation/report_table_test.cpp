@@ -140,3 +140,59 @@ TEST_F(ReportTable, FailureInsideAReportKeepsTheLastLines) {
                kd::Exception);
   EXPECT_EQ(report.ReportList()[2], "<tr><td>Trip</td></tr>");
 }
+
+TEST_F(ReportTable, RegisterTextsEndAtTheirFirstNulAndNoNulReachesThePage) {
+  image.GetRegister(3)->SetValueString("Value=3");  // 7 of 8 characters: one NUL after it
+  ASSERT_EQ(image.GetRegister(3)->GetValueString(), std::string("Value=3") + '\0');
+  EXPECT_EQ(report.DecodeDescriptor("V3:0"), "Value=3");
+  EXPECT_EQ(Expand("<#TABLE TAB=\"SDrive Params\" FIELD=SName: FILTER=V3:0>"),
+            "<table>\n<tr><th>Name</th></tr>\n<tr><td>Trip</td></tr>\n</table>");
+
+  Exec(report.DatabaseName,
+       "CREATE TABLE Bytes (Name TEXT, Data);"
+       "INSERT INTO Bytes VALUES (CAST(x'61006200' AS TEXT), x'00FF4100'), ('empty', x'');");
+  const std::string nul(1, '\0');
+  const std::pair<std::string, std::string> cases[] = {
+      {"[<#PAR GET=V3:0>]", "[Value=3]"},
+      {"<#TABLE TAB=SBytes>",  // a text ends at its NUL; a BLOB is written in hexadecimal
+       "<table>\n<tr><th>Name</th><th>Data</th></tr>\n"
+       "<tr><td>a</td><td>X&#39;00FF4100&#39;</td></tr>\n"
+       "<tr><td>empty</td><td>X&#39;&#39;</td></tr>\n</table>"},
+      {"a" + nul + "b<#PAR GET=\"S1" + nul + "2\">", "ab12"},  // template bytes and literals
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(Expand(text), expected);
+    ASSERT_TRUE(report.CreateReport(dir.File("t.htm")));
+    for (const std::string& line : report.ReportList().Lines())
+      EXPECT_EQ(line.find('\0'), std::string::npos) << line;
+  }
+}
+
+TEST_F(ReportTable, TableParametersGetRawRegisterTextsThePageGetsThemEscaped) {
+  Exec(report.DatabaseName,
+       "CREATE TABLE \"R&D\" (\"<x>\" TEXT); INSERT INTO \"R&D\" VALUES ('a<b');");
+  const std::string sql =
+      dir.Write("it's&.sql", "SELECT Name FROM \"Drive Params\" WHERE Value = 3");
+  struct Case {
+    std::string path, label, text, expected;
+  };
+  const Case cases[] = {
+      {"Value<3", "", "<#TABLE TAB=\"SDrive Params\" FIELD=SName: FILTER=V4:0>",
+       "<table>\n<tr><th>Name</th></tr>\n<tr><td>Ramp</td></tr>\n<tr><td>A&amp;B</td></tr>\n"
+       "</table>"},
+      {"R&D", "<x>", "<#TABLE TAB=V4:0 FIELD=V3: LABEL=V3:>",  // the label escaped once
+       "<table>\n<tr><th>&lt;x&gt;</th></tr>\n<tr><td>a&lt;b</td></tr>\n</table>"},
+      {sql, "", "<#TABLE SQL=V4:0>", "<table>\n<tr><th>Name</th></tr>\n<tr><td>Trip</td></tr>\n</table>"},
+      {"<b>", "", "<#PAR GET=V4:0>|<#SWITCH CASE=Ia GET0=V4:0>", "&lt;b&gt;|&lt;b&gt;"},
+      {"Value>1e6", "<&>", "<#TABLE TAB=\"SDrive Params\" FILTER=V4:0 EMPTY=V3:0>", "&lt;&amp;&gt;"},
+  };
+  report.OnCondition = [](TlaReportHtml*, const std::string&) { return false; };
+  for (const Case& c : cases) {
+    image.GetRegister(4)->SetValueString(c.path);
+    image.GetRegister(3)->SetValueString(c.label);
+    EXPECT_EQ(report.DecodeDescriptor("V4:0"), c.path);
+    EXPECT_EQ(ErrorOf(c.text), "") << c.text;
+    if (HasFailure()) continue;
+    EXPECT_EQ(Expand(c.text), c.expected) << c.text;
+  }
+}

@@ -82,8 +82,10 @@ TEST_F(ReportTest, Descriptors) {
   EXPECT_EQ(report.DecodeDescriptor("V5:0:2"), "0");
   EXPECT_EQ(report.DecodeDescriptor("V5:0:4"), "off");
   SetBit(5, 4, true);
-  EXPECT_EQ(report.DecodeDescriptor("V5:0:4"), "&lt;on&gt;");  // texts are escaped
-  EXPECT_EQ(report.DecodeDescriptor("V3:0"), "&lt;i&gt;&amp;&lt;/i&gt;");
+  EXPECT_EQ(report.DecodeDescriptor("V5:0:4"), "<on>");  // raw here, escaped in the page
+  EXPECT_EQ(Expand("<#PAR GET=V5:0:4>"), "&lt;on&gt;");
+  EXPECT_EQ(report.DecodeDescriptor("V3:0"), "<i>&</i>");
+  EXPECT_EQ(Expand("<#PAR GET=V3:0>"), "&lt;i&gt;&amp;&lt;/i&gt;");
   for (const char* other : {"", "sHello", "vs", "X1", "?"})
     EXPECT_EQ(report.DecodeDescriptor(other), "") << other;
   EXPECT_THROW(report.DecodeDescriptor("Vx"), kd::ConvertError);

@@ -1,5 +1,6 @@
 #include "Tlaqzprogtransacls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -40,8 +41,34 @@ int QZProgCount(const TlaRegDefsList* model, const char* key) {
 // ---------------------------------------------------------------------------
 // TlaQZTransfer
 
+void TlaQZTransfer::Staged::TakeInto(TlaMBDevice& device) const {
+  TlaThreadBuffer* image = device.DataBuffer();
+  if (!image || pieces.empty()) return;
+  TlaThreadBuffer::WriteAccess write(*image);
+  for (const auto& [offset, bytes] : pieces)
+    std::copy(bytes.begin(), bytes.end(), write.Data() + offset);
+}
+
+std::int32_t TlaQZTransfer::ReadBlock(TModbusSrv& server, TlaMBDevice& device, std::uint16_t first,
+                                      std::uint16_t count, Way way, Staged* staged,
+                                      bool& differs) {
+  const auto segment = device.BufferSegment(first, count);
+  const int offset = device.RegDefs() ? device.RegDefs()->CalcDataBufferOffset(first) : -1;
+  if (!segment || offset < 0 || (way == Way::Take && !staged)) return kMBNoData;
+  bool changed = false;
+  const std::int32_t r = ReadRegisters(server, first, count, *segment, false, changed);
+  if (r != kMBSuccess) return r;
+  if (changed) differs = true;
+  if (way == Way::Take) {
+    const std::uint8_t* data = Response.data() + 3;  // ReadRegisters checked the size
+    staged->pieces.emplace_back(offset, std::vector<std::uint8_t>(data, data + segment->Size()));
+  }
+  return kMBSuccess;
+}
+
 std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& device,
-                                             const std::string& category, Way way, bool& differs,
+                                             const std::string& category, Way way,
+                                             Staged* staged, bool& differs,
                                              const std::atomic<bool>* abort) {
   const TlaRegDefsList* model = device.RegDefs();
   if (!model) return kMBNoData;
@@ -50,26 +77,24 @@ std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& de
   const int limit = model->MaxBufferSize - 5;
   int done = 0;
   for (TlaRegBlock* b = blocks.get(); b;) {
-    if (abort && abort->load()) return kMBSuccess;
+    if (abort && abort->load()) return kMBSpecialFailed;
     if (!b->Valid) return kMBNoData;
     // Cut already at the limit; the halves are looked at again.
     if (model->CalcDataBufferSize(b->First, b->Count) >= limit) {
       if (!b->Split(2)) return kMBSpecialFailed;
       continue;
     }
-    const auto segment = device.BufferSegment(b->First, b->Count);
-    if (!segment) return kMBNoData;
     std::int32_t r;
     if (way == Way::Send) {
+      const auto segment = device.BufferSegment(b->First, b->Count);
+      if (!segment) return kMBNoData;
       {
         TlaThreadBuffer::ReadAccess image(*segment);
         BuildWriteMultRegisters(b->First, b->Count, image.Data(), segment->Size());
       }
       r = TxRx(server);  // the answer is not examined
     } else {
-      bool changed = false;
-      r = ReadRegisters(server, b->First, b->Count, *segment, way == Way::Take, changed);
-      if (changed) differs = true;
+      r = ReadBlock(server, device, b->First, b->Count, way, staged, differs);
     }
     if (r != kMBSuccess) return r;
     done += b->Count;
@@ -104,17 +129,17 @@ std::int32_t TlaQZActProgRAM::Execute(TModbusSrv& server) {
   lastMode_ = 0;
   if (mode <= 0) return kMBSuccess;
   bool differs = false;  // not asked for here
+  Staged staged;
   std::int32_t r = kMBNoData;
-  if (TlaRegister* number = device->GetRegister(std::string("ActNumProg"))) {
-    const std::uint16_t address = number->Definition->RegAddr;
-    if (const auto segment = device->BufferSegment(address, 1))
-      r = ReadRegisters(server, address, 1, *segment, true, differs);
-  }
+  if (TlaRegister* number = device->GetRegister(std::string("ActNumProg")))
+    r = ReadBlock(server, *device, number->Definition->RegAddr, 1, Way::Take, &staged, differs);
   if (r == kMBSuccess && mode == 2)
-    r = TransferCategory(server, *device, "ActProgHeader", Way::Take, differs);
+    r = TransferCategory(server, *device, "ActProgHeader", Way::Take, &staged, differs);
   if (r == kMBSuccess && mode == 3)
-    r = TransferCategory(server, *device, "ActProgram", Way::Take, differs);
-  if (r == kMBSuccess) lastMode_ = mode;
+    r = TransferCategory(server, *device, "ActProgram", Way::Take, &staged, differs);
+  if (r != kMBSuccess) return r;
+  staged.TakeInto(*device);
+  lastMode_ = mode;
   return r;
 }
 
@@ -309,6 +334,7 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
     PostProgress(index_.load() + 1, last - first + 1);
     index_ = static_cast<std::uint16_t>(index_.load() + 1);
   }
+  if (r == kMBSuccess && Abort.load()) r = kMBSpecialFailed;
   lastProg_ = static_cast<std::uint16_t>(first + index_.load() - 1);
   return r;
 }
@@ -358,8 +384,11 @@ std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
     default:
       return kMBSpecialFailed;
   }
+  TlaMBDevice& device = *GetOwnerDevice();
   bool differs = false;
-  r = TransferCategory(server, *GetOwnerDevice(), "EEProgram", way, differs, &Abort);
+  Staged staged;
+  r = TransferCategory(server, device, "EEProgram", way, &staged, differs, &Abort);
   if (differs) differs_ = true;
+  if (r == kMBSuccess) staged.TakeInto(device);
   return r;
 }

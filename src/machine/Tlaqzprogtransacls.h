@@ -15,6 +15,9 @@
 // A category moves block by block; a block of MaxBufferSize - 5 bytes or more
 // is cut in two first. Progress (registers done, registers of the category)
 // is posted after each block, (slot done, slots asked) after each header.
+// What is read for the image is kept aside and taken into it, under one
+// write lock, only once every block has come: a read that fails or is
+// aborted part-way leaves the image as it was.
 //
 // All are one-shot transactions owned by the device. Execute runs on the
 // worker inside the device's pass; the image is touched only under its lock,
@@ -24,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Tlambtransactioncls.h"
@@ -37,23 +41,33 @@ class TlaThreadBuffer;
 // negative, or without a model.
 int QZProgCount(const TlaRegDefsList* model, const char* key);
 
-// What the transfers share: the category rule.
+// What the transfers share: the category rule and the reads kept aside.
 class TlaQZTransfer : public TlaMBTransaction {
  public:
   using TlaMBTransaction::TlaMBTransaction;
 
  protected:
   enum class Way {
-    Take,     // read into the image
+    Take,     // read for the image (into `staged`)
     Compare,  // read and compare only
     Send,     // write the image's registers (function 16)
   };
+  // Image bytes read and not yet taken: (image offset, bytes).
+  struct Staged {
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> pieces;
+    // Every piece into the device's image, under one write lock.
+    void TakeInto(TlaMBDevice& device) const;
+  };
+  // Reads count registers from first: the answer is compared with the image
+  // (differs) and, for Take, kept in staged.
+  std::int32_t ReadBlock(TModbusSrv& server, TlaMBDevice& device, std::uint16_t first,
+                         std::uint16_t count, Way way, Staged* staged, bool& differs);
   // Every block of the device's category in chain order; stops at the first
-  // failure, or (0) when *abort is set. A read sets differs when a block's
-  // answer differs from the image.
+  // failure, or with -8 when *abort is set. A read sets differs when a
+  // block's answer differs from the image; Take keeps the answers in staged.
   std::int32_t TransferCategory(TModbusSrv& server, TlaMBDevice& device,
-                                const std::string& category, Way way, bool& differs,
-                                const std::atomic<bool>* abort = nullptr);
+                                const std::string& category, Way way, Staged* staged,
+                                bool& differs, const std::atomic<bool>* abort = nullptr);
 };
 
 class TlaQZActProgRAM : public TlaQZTransfer {
@@ -64,7 +78,8 @@ class TlaQZActProgRAM : public TlaQZTransfer {
   // Mode 1 the program number, 2 also the header, 3 the whole program; activates.
   void StartRequest(std::int8_t mode);
   // Without an owner device -8. "ActNumProg", then the mode's category, into
-  // the image; LastMode := Mode on success, else 0; Mode := 0.
+  // the image (all of it or, after a failure, nothing); LastMode := Mode on
+  // success, else 0; Mode := 0.
   std::int32_t Execute(TModbusSrv& server) override;
   void Notify() override;                           // OnDone(LastResult), success or failure
   void Progress(int position, int total) override;  // OnProgress
@@ -114,7 +129,8 @@ class TlaQZProgEEProm : public TlaQZTransfer {
   std::uint16_t GetNewSelAddress() const { return newSelAddress_; }
   std::uint16_t GetActSelAddress() const { return actSelAddress_; }
 
-  std::atomic<bool> Abort{false};  // ends a running transfer between exchanges
+  // Ends a running transfer between exchanges, with -8 (OnError).
+  std::atomic<bool> Abort{false};
   // How long the machine may take to confirm a selection, and the pause
   // between two looks at its answer.
   std::atomic<int> SelectTimeoutMs{10000};
@@ -151,8 +167,8 @@ class TlaQZProgHeaders : public TlaQZProgEEProm {
   ~TlaQZProgHeaders() override;
 
   // Selects each slot from FirstProg to LastProg and reads its header (the
-  // first block of "EEProgHeader"); stops at the first failure. LastProg
-  // becomes the last slot whose selection succeeded.
+  // first block of "EEProgHeader"); stops at the first failure or Abort (-8).
+  // LastProg becomes the last slot whose selection succeeded.
   std::int32_t DoExecute(TModbusSrv& server) override;
   // LastOk false, Index 0, every header "?????", "-----", "-----", "-----".
   void Reset() override;
@@ -185,7 +201,8 @@ class TlaQZProgMove : public TlaQZProgEEProm {
   ~TlaQZProgMove() override;
 
   // Clears Differs, selects ProgNum, then moves "EEProgram" as MoveMode says
-  // (nothing for mode 0, -8 for an unknown mode).
+  // (nothing for mode 0, -8 for an unknown mode). From the machine, the image
+  // takes the program only once all of it has come.
   std::int32_t DoExecute(TModbusSrv& server) override;
   void UpdateName() override;  // "ProgMove[slave]"
 

@@ -67,6 +67,12 @@ class QZMachineRoad : public mbtest::MbClientTest {
   int Value(const char* name) {
     return machine_.GetRegister(std::string(name))->GetValueInteger(0);
   }
+  // Closures that log "<what> <value>" for one transfer.
+  TlaTransaEvent Log(const std::string& what) {
+    return [this, what](TlaMBTransaction*, std::int32_t v) {
+      events_.push_back(what + " " + std::to_string(v));
+    };
+  }
 
   TlaDMCollection coll_;
   std::unique_ptr<kdsim::SimProcess> sim_;
@@ -74,6 +80,7 @@ class QZMachineRoad : public mbtest::MbClientTest {
   std::unique_ptr<TlaMBThread> worker_;
   bool finished_ = false;
   std::int32_t result_ = 0;
+  std::vector<std::string> events_;
 };
 
 // qzmachine-sim answers with the identity its data model names first.
@@ -206,6 +213,20 @@ TEST_F(QZMachineRoad, ProgramsBetweenMachineFileAndSlots) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), std::make_pair(kProgramRegisters, kProgramRegisters));
   EXPECT_EQ(machine_.GetNodeState(), 163);
+}
+
+// The line drops after three of the program's six blocks: the move ends with
+// the time-out and OnError, and the image keeps the program it had.
+TEST_F(QZMachineRoad, LineDroppedMidTransfer) {
+  Connect({"--drop-after", "3"});
+  TlaQZProgMove* move = machine_.CreateProgMoveTransaction(Log("done"), {}, Log("error"), {});
+  ASSERT_NE(move, nullptr);
+  SetProgramBytes(machine_, Bytes(kProgramBytes, 0x5A));
+  ASSERT_TRUE(machine_.MoveProgFromRemote(3));
+  ASSERT_TRUE(RunUntil([&] { return !events_.empty(); }, 60s));
+  EXPECT_EQ(events_, std::vector<std::string>{"error " + std::to_string(kMBTimeout)});
+  EXPECT_EQ(move->GetLastResult(), kMBTimeout);
+  EXPECT_EQ(ProgramBytes(machine_), Bytes(kProgramBytes, 0x5A));
 }
 
 }  // namespace

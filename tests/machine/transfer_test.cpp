@@ -68,6 +68,22 @@ class LocalMachine {
   mbtest::CannedSlave server_;  // last: its thread answers through the members above
 };
 
+// The whole register image.
+Bytes Image(const TlaRegDataBuffer& image) {
+  return mbtest::Contents(*image.DataBuffer());
+}
+
+void FillImage(const TlaRegDataBuffer& image, std::uint8_t value) {
+  TlaThreadBuffer::WriteAccess write(*image.DataBuffer());
+  std::fill_n(write.Data(), image.DataBuffer()->Size(), value);
+}
+
+// The answer carries a block of registers (more than the one register of a
+// selection's confirmation or a program number).
+bool IsBlockAnswer(const Bytes& answer) {
+  return answer.size() > 3 && answer[1] == 3 && answer[2] > 2;
+}
+
 // Function-3 reads among the requests, as (first, count).
 std::vector<std::pair<int, int>> Reads(const std::vector<Bytes>& requests, int from) {
   std::vector<std::pair<int, int>> reads;
@@ -221,6 +237,75 @@ TEST_F(QZTransferTest, StartMoveWhileRunningIsIgnored) {
   run.join();
   EXPECT_EQ(result, kMBSuccess);
   EXPECT_EQ(ProgramBytes(machine_), local_->With([](kdsim::SimMachine& m) { return m.Slot(5); }));
+}
+
+// An abort ends a move or a header read with -8 and OnError, never OnDone(0);
+// a move from the machine leaves the image as it was.
+TEST_F(QZTransferTest, AbortIsAFailure) {
+  StartShipped();
+  FillImage(machine_, 0x5A);
+  const Bytes before = Image(machine_);
+  std::vector<std::string> events;
+  auto record = [&](const char* what) {
+    return [&events, what](TlaMBTransaction*, std::int32_t v) {
+      events.push_back(what + std::to_string(v));
+    };
+  };
+  TlaQZProgMove* move = machine_.CreateProgMoveTransaction(record("done "), {}, record("error "), {});
+  TlaQZProgHeaders* headers =
+      machine_.CreateProgHeaderTransaction(record("done "), {}, record("error "), {});
+  struct Case {
+    const char* what;
+    TlaQZProgEEProm* transfer;
+  };
+  move->SetProgNum(4);
+  move->StartMove(TlaQZProgMove::FromMachine);
+  const Case cases[] = {{"move", move}, {"headers", headers}};
+  for (const Case& c : cases) {
+    local_->Tamper([transfer = c.transfer](Bytes& answer) {
+      if (IsBlockAnswer(answer)) transfer->Abort = true;  // after the first block
+    });
+    events.clear();
+    EXPECT_EQ(c.transfer->Run(*srv_), kMBSpecialFailed) << c.what;
+    EXPECT_FALSE(c.transfer->GetLastOk()) << c.what;
+    c.transfer->Notify();
+    EXPECT_EQ(events, std::vector<std::string>{"error -8"}) << c.what;
+  }
+  EXPECT_EQ(Image(machine_), before);
+}
+
+// A read that fails part-way takes nothing into the image: no program made of
+// the first blocks of one and the rest of another.
+TEST_F(QZTransferTest, FailedReadLeavesTheImage) {
+  StartShipped();
+  FillImage(machine_, 0x5A);
+  const Bytes before = Image(machine_);
+  TlaQZProgMove* move = Move();
+  move->SetProgNum(4);
+  TlaQZActProgRAM* ram = machine_.ReqActProgRead({}, {}, {}, {});
+  struct Case {
+    const char* what;
+    TlaMBTransaction* transfer;
+    std::function<void()> start;
+  };
+  const Case cases[] = {
+      {"move from the machine", move, [&] { move->StartMove(TlaQZProgMove::FromMachine); }},
+      {"running program", ram, [&] { ram->StartRequest(3); }},
+  };
+  for (const Case& c : cases) {
+    int blocks = 0;
+    local_->Tamper([&blocks](Bytes& answer) {
+      if (IsBlockAnswer(answer) && ++blocks == 3) answer = {1, 0x83, 4};  // the third block
+    });
+    c.start();
+    EXPECT_EQ(c.transfer->Run(*srv_), kd::mb::ExceptionResult(4)) << c.what;
+    EXPECT_EQ(blocks, 3) << c.what;
+    EXPECT_EQ(Image(machine_), before) << c.what;
+  }
+  local_->Tamper({});
+  ram->StartRequest(3);
+  ASSERT_EQ(ram->Run(*srv_), kMBSuccess);
+  EXPECT_NE(Image(machine_), before);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "Exception.h"
 #include "Formats.h"
@@ -143,6 +142,14 @@ std::int32_t TlaQZActProgRAM::Execute(TModbusSrv& server) {
   return r;
 }
 
+bool TlaQZActProgRAM::CancelPending() {
+  const bool pending = GetActive();
+  SetActive(false);
+  mode_ = 0;
+  if (pending) PostCancel();
+  return pending;
+}
+
 void TlaQZActProgRAM::Notify() {
   if (OnDone) OnDone(this, GetLastResult());
 }
@@ -186,35 +193,83 @@ TlaQZProgEEProm::~TlaQZProgEEProm() {
 }
 
 std::int32_t TlaQZProgEEProm::Execute(TModbusSrv& server) {
-  if (!GetOwnerDevice() || running_.load()) return kMBSpecialFailed;
-  FlagScope running(running_);
-  Abort = false;
-  const std::int32_t r = DoExecute(server);
+  if (!GetOwnerDevice() || executing_.exchange(true)) return kMBSpecialFailed;
+  FlagScope executing(executing_);
+  resuming_ = running_.load();
+  if (!resuming_) {
+    // One slot transfer at a time: the machine has one selection.
+    if (SlotsTaken()) {
+      ContinueNextPass();
+      return kMBSuccess;
+    }
+    running_ = true;
+    Abort = false;
+    selSlot_ = -1;
+  }
+  std::int32_t r;
+  try {
+    r = DoExecute(server);
+  } catch (...) {
+    EndTransfer();
+    throw;
+  }
+  if (r == kSelectPending) {
+    ContinueNextPass();
+    return kMBSuccess;
+  }
   lastOk_ = r == kMBSuccess && !Abort.load();
+  EndTransfer();
   return r;
+}
+
+void TlaQZProgEEProm::EndTransfer() {
+  selSlot_ = -1;
+  resuming_ = false;
+  running_ = false;
+}
+
+bool TlaQZProgEEProm::SlotsTaken() const {
+  TlaMBDevice* device = GetOwnerDevice();
+  if (!device) return false;
+  auto list = device->TransaList().LockList();  // held already within the worker's pass
+  for (TlaMBTransaction* t : *list) {
+    const auto* other = dynamic_cast<const TlaQZProgEEProm*>(t);
+    if (other && other != this && other->GetRunning()) return true;
+  }
+  return false;
+}
+
+bool TlaQZProgEEProm::CancelPending() {
+  const bool pending = GetActive() || running_.load();
+  SetActive(false);
+  EndTransfer();
+  if (pending) PostCancel();
+  return pending;
 }
 
 std::int32_t TlaQZProgEEProm::SelectProg(TModbusSrv& server, int slot) {
   if (slot < 0 || slot >= SlotsOf(GetOwnerDevice())) return kMBSpecialFailed;
   if (!hasSelect_) return kMBNoData;
+  const int waiting = selSlot_.exchange(-1);  // set again only while it waits
+  if (Abort.load()) return kMBSpecialFailed;
   const auto value = static_cast<std::uint16_t>(slot + 1);
-  const std::uint8_t word[2] = {static_cast<std::uint8_t>(value >> 8),
-                                static_cast<std::uint8_t>(value & 0xFF)};
-  BuildWriteSingleRegister(newSelAddress_, word, 2);
-  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  if (waiting != slot) {
+    const std::uint8_t word[2] = {static_cast<std::uint8_t>(value >> 8),
+                                  static_cast<std::uint8_t>(value & 0xFF)};
+    BuildWriteSingleRegister(newSelAddress_, word, 2);
+    if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+    selDeadline_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(SelectTimeoutMs.load());
+  }
   // The machine confirms once the slot is in place; a machine that keeps
   // answering without confirming ends the handshake after the time-out.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(SelectTimeoutMs.load());
-  for (;;) {
-    if (Abort.load()) return kMBSpecialFailed;
-    BuildReadHoldRegisters(actSelAddress_, 1);
-    if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
-    if (Response.size() != 5 || Response[2] != 2) return kMBAnswerSize;
-    if ((Response[3] << 8 | Response[4]) == value) return kMBSuccess;
-    if (std::chrono::steady_clock::now() >= deadline) return kMBSpecialFailed;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kSelectPollMs));
-  }
+  BuildReadHoldRegisters(actSelAddress_, 1);
+  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  if (Response.size() != 5 || Response[2] != 2) return kMBAnswerSize;
+  if ((Response[3] << 8 | Response[4]) == value) return kMBSuccess;
+  if (std::chrono::steady_clock::now() >= selDeadline_) return kMBSpecialFailed;
+  selSlot_ = slot;
+  return kSelectPending;
 }
 
 void TlaQZProgEEProm::Notify() {
@@ -231,6 +286,7 @@ void TlaQZProgEEProm::Cancel() {
 
 void TlaQZProgEEProm::OwnerChanged() {
   lastOk_ = false;
+  EndTransfer();
 }
 
 void TlaQZProgEEProm::UpdateName() {
@@ -296,12 +352,14 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
   const TlaRegDefinition* definitions[4] = {};
   for (int k = 0; model && k < 4; ++k) definitions[k] = model->Find(std::string(kHeaderRegisters[k]));
   const int first = firstProg_.load();
-  const int last = lastProg_.load();
-  index_ = 0;
+  const int last = lastProg_.load();  // the setters leave both alone while it runs
+  if (!Resuming()) next_ = 0;
+  index_ = static_cast<std::uint16_t>(next_);
   std::int32_t r = kMBSuccess;
-  while (index_.load() <= last - first && r == kMBSuccess && !Abort.load()) {
-    const int slot = first + index_.load();
+  while (next_ <= last - first && r == kMBSuccess && !Abort.load()) {
+    const int slot = first + next_;
     r = SelectProg(server, slot);
+    if (r == kSelectPending) return r;
     if (r != kMBSuccess) break;
     if (size < 0) {
       r = kMBNoData;
@@ -331,11 +389,11 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
       if (slot < static_cast<int>(headers_.size()))
         headers_[static_cast<std::size_t>(slot)] = header;
     }
-    PostProgress(index_.load() + 1, last - first + 1);
-    index_ = static_cast<std::uint16_t>(index_.load() + 1);
+    PostProgress(next_ + 1, last - first + 1);
+    index_ = static_cast<std::uint16_t>(++next_);
   }
   if (r == kMBSuccess && Abort.load()) r = kMBSpecialFailed;
-  lastProg_ = static_cast<std::uint16_t>(first + index_.load() - 1);
+  lastProg_ = static_cast<std::uint16_t>(first + next_ - 1);
   return r;
 }
 
@@ -365,9 +423,9 @@ void TlaQZProgMove::StartMove(int mode) {
 }
 
 std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
-  differs_ = false;
+  if (!Resuming()) differs_ = false;
   std::int32_t r = SelectProg(server, progNum_.load());
-  if (r != kMBSuccess) return r;
+  if (r != kMBSuccess) return r;  // a failure, or kSelectPending
   Way way;
   switch (moveMode_.load()) {
     case 0:

@@ -7,7 +7,12 @@
 // - TlaQZProgEEProm is the base of the two that work on stored program slots
 //   (EEPROM slots first, then the memory box): it selects a slot with a
 //   handshake: "NewSelProgEE" := slot + 1, then "ActSelProgEE" is read until
-//   the machine confirms the same value, or until SelectTimeoutMs has passed;
+//   the machine confirms the same value, or until SelectTimeoutMs has passed.
+//   The handshake waits between the worker's passes, not inside one: a run
+//   that finds the slot not yet confirmed ends its pass (ContinueNextPass)
+//   and looks again at the next, so no lock of the worker or the device is
+//   held while the machine takes its time. One slot transfer of a machine
+//   runs at a time; another one asked meanwhile waits for it, pass by pass;
 // - TlaQZProgHeaders reads the header texts of a range of slots;
 // - TlaQZProgMove copies one slot from the machine into the image (mode 1),
 //   from the image to the machine (mode 2), or compares the two (mode 3).
@@ -20,9 +25,12 @@
 // aborted part-way leaves the image as it was.
 //
 // All are one-shot transactions owned by the device. Execute runs on the
-// worker inside the device's pass; the image is touched only under its lock,
-// one segment at a time; the setters are ignored while a transfer runs.
+// worker inside the device's pass; the image is touched only under its lock;
+// the setters are ignored while a transfer runs. A transfer that is asked for
+// and not over when its machine loses the line is cancelled (CancelPending,
+// by the machine): it is not run later unless it is asked for again.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -41,10 +49,16 @@ class TlaThreadBuffer;
 // negative, or without a model.
 int QZProgCount(const TlaRegDefsList* model, const char* key);
 
-// What the transfers share: the category rule and the reads kept aside.
+// What the transfers share: the category rule, the reads kept aside, the
+// cancellation.
 class TlaQZTransfer : public TlaMBTransaction {
  public:
   using TlaMBTransaction::TlaMBTransaction;
+
+  // Under the owner's transaction-list lock (so that no run of it goes on):
+  // a transfer that is asked for and not over is dropped: inactive, its run
+  // state cleared, WM_USER+3 posted (Cancel, OnCancel). True when there was one.
+  virtual bool CancelPending() = 0;
 
  protected:
   enum class Way {
@@ -81,6 +95,7 @@ class TlaQZActProgRAM : public TlaQZTransfer {
   // the image (all of it or, after a failure, nothing); LastMode := Mode on
   // success, else 0; Mode := 0.
   std::int32_t Execute(TModbusSrv& server) override;
+  bool CancelPending() override;  // also Mode := 0
   void Notify() override;                           // OnDone(LastResult), success or failure
   void Progress(int position, int total) override;  // OnProgress
   void Cancel() override;                           // OnCancel(0)
@@ -107,22 +122,31 @@ class TlaQZProgEEProm : public TlaQZTransfer {
   explicit TlaQZProgEEProm(TlaMBDevice* owner);
   ~TlaQZProgEEProm() override;
 
-  // Without an owner device or while running: -8. Else Running for the
-  // time of DoExecute; LastOk := its result is 0 and no Abort came.
+  // Without an owner device, or while another Execute of it runs: -8. Else
+  // Running from the first run of a transfer (Abort cleared) to its end;
+  // LastOk := its result is 0 and no Abort came. A run whose DoExecute gives
+  // kSelectPending, or that finds another slot transfer of the machine
+  // running, continues at the next pass.
   std::int32_t Execute(TModbusSrv& server) final;
+  bool CancelPending() override;
   void Notify() override;                           // OnError(LastResult) or OnDone(0)
   void Progress(int position, int total) override;  // OnProgress
   void Cancel() override;                           // OnCancel(0)
   void OwnerChanged() override;                     // LastOk := false
   void UpdateName() override;                       // "SelProgEE[slave]"
 
-  virtual std::int32_t DoExecute(TModbusSrv& server) = 0;  // the transfer body (worker)
-  virtual void Reset();                                    // LastOk := false
+  // The transfer body (worker). Resuming() tells a run that goes on with the
+  // transfer (after kSelectPending) from the first one.
+  virtual std::int32_t DoExecute(TModbusSrv& server) = 0;
+  virtual void Reset();  // LastOk := false
 
   // Worker: selects a slot on the machine. -8 for a slot past the slots of
   // the data model (nothing sent), when Abort is set, or when the machine
-  // has not confirmed within SelectTimeoutMs; else 0 or the first failure.
+  // has not confirmed within SelectTimeoutMs; kSelectPending while it has
+  // not confirmed yet (call again at the next pass: the same slot is only
+  // looked at again); else 0 or the first failure.
   std::int32_t SelectProg(TModbusSrv& server, int slot);
+  static constexpr std::int32_t kSelectPending = 1;
 
   bool GetRunning() const { return running_.load(); }
   bool GetLastOk() const { return lastOk_.load(); }
@@ -131,10 +155,8 @@ class TlaQZProgEEProm : public TlaQZTransfer {
 
   // Ends a running transfer between exchanges, with -8 (OnError).
   std::atomic<bool> Abort{false};
-  // How long the machine may take to confirm a selection, and the pause
-  // between two looks at its answer.
+  // How long the machine may take to confirm a selection.
   std::atomic<int> SelectTimeoutMs{10000};
-  static constexpr int kSelectPollMs = 10;
 
   TlaTransaEvent OnDone;
   TlaTransaProgressEvent OnProgress;
@@ -143,13 +165,24 @@ class TlaQZProgEEProm : public TlaQZTransfer {
 
  protected:
   void SetLastOk(bool ok) { lastOk_ = ok; }
+  bool Resuming() const { return resuming_.load(); }
 
  private:
+  // Another slot transfer of the owner is running (worker, within the pass).
+  bool SlotsTaken() const;
+  void EndTransfer();
+
   std::atomic<bool> running_{false};
+  std::atomic<bool> executing_{false};  // inside Execute
   std::atomic<bool> lastOk_{false};
+  std::atomic<bool> resuming_{false};
   bool hasSelect_ = false;
   std::uint16_t newSelAddress_ = 0;
   std::uint16_t actSelAddress_ = 0;
+  // The selection that waits for the machine: its slot (-1 none) and
+  // deadline (worker; the slot is also cleared where a transfer ends).
+  std::atomic<int> selSlot_{-1};
+  std::chrono::steady_clock::time_point selDeadline_;
 };
 
 struct str_ProgHeader {
@@ -187,6 +220,7 @@ class TlaQZProgHeaders : public TlaQZProgEEProm {
  private:
   std::atomic<std::uint16_t> firstProg_{0};
   std::atomic<std::uint16_t> index_{0};
+  int next_ = 0;  // the slot of the range a running transfer is at (worker)
   std::atomic<std::uint16_t> lastProg_{0};
   std::uint16_t slotCount_ = 0;
   std::unique_ptr<TlaRegBlock> blocks_;  // "EEProgHeader"

@@ -68,6 +68,19 @@ class LocalMachine {
   mbtest::CannedSlave server_;  // last: its thread answers through the members above
 };
 
+// Runs a transfer as the worker would, pass after pass, until it is over
+// (the machine confirms a selection in its own time).
+std::int32_t RunToEnd(TlaMBTransaction& transfer, TModbusSrv& server) {
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  std::int32_t r = transfer.Run(server);
+  while (transfer.GetContinuing() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+    r = transfer.Run(server);
+  }
+  EXPECT_FALSE(transfer.GetContinuing()) << transfer.GetName() << " not over after 30 s";
+  return r;
+}
+
 // The whole register image.
 Bytes Image(const TlaRegDataBuffer& image) {
   return mbtest::Contents(*image.DataBuffer());
@@ -117,11 +130,11 @@ TEST_F(QZTransferTest, SlotSelectionHandshake) {
   StartShipped();
   TlaQZProgMove* move = Move();
   move->SetProgNum(kSlots);  // past the last slot: nothing is sent
-  EXPECT_EQ(move->Run(*srv_), kMBSpecialFailed);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSpecialFailed);
   EXPECT_TRUE(local_->Requests().empty());
 
   move->SetProgNum(kSlots - 1);
-  EXPECT_EQ(move->Run(*srv_), kMBSuccess);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSuccess);
   EXPECT_TRUE(move->GetLastOk());
   EXPECT_EQ(local_->Register("NewSelProgEE"), kSlots);
   EXPECT_EQ(local_->Register("ActSelProgEE"), kSlots);
@@ -135,12 +148,12 @@ TEST_F(QZTransferTest, SlotSelectionHandshake) {
   // A selection the machine refuses, and one it never confirms.
   local_->With([](kdsim::SimMachine& m) { m.Setup().FailSelect = 2; });
   move->SetProgNum(2);
-  EXPECT_EQ(move->Run(*srv_), kd::mb::ExceptionResult(4));
+  EXPECT_EQ(RunToEnd(*move, *srv_), kd::mb::ExceptionResult(4));
   EXPECT_FALSE(move->GetLastOk());
   local_->With([](kdsim::SimMachine& m) { m.Setup().HoldSelect = 3; });
   move->SelectTimeoutMs = 200;
   move->SetProgNum(3);
-  EXPECT_EQ(move->Run(*srv_), kMBSpecialFailed);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSpecialFailed);
   EXPECT_EQ(local_->Register("ActSelProgEE"), 0);
 }
 
@@ -149,7 +162,7 @@ TEST_F(QZTransferTest, HeadersOfASlotRange) {
   std::vector<std::pair<int, int>> progress;
   TlaQZProgHeaders* headers = machine_.CreateProgHeaderTransaction(
       {}, [&](TlaMBTransaction*, int a, int b) { progress.emplace_back(a, b); }, {}, {});
-  ASSERT_EQ(headers->Run(*srv_), kMBSuccess);
+  ASSERT_EQ(RunToEnd(*headers, *srv_), kMBSuccess);
   EXPECT_TRUE(headers->GetLastOk());
   EXPECT_EQ(headers->GetLastProg(), kSlots - 1);
   for (int k = 0; k < kSlots; ++k) {
@@ -168,7 +181,7 @@ TEST_F(QZTransferTest, HeadersOfASlotRange) {
   local_->With([](kdsim::SimMachine& m) { m.Setup().FailSelect = 2; });
   headers->SetLastProg(9);
   EXPECT_EQ(headers->GetHeader(0).Name, "?????");  // a new range drops what was read
-  EXPECT_EQ(headers->Run(*srv_), kd::mb::ExceptionResult(4));
+  EXPECT_EQ(RunToEnd(*headers, *srv_), kd::mb::ExceptionResult(4));
   EXPECT_FALSE(headers->GetLastOk());
   EXPECT_EQ(headers->GetLastProg(), 1);
   EXPECT_EQ(Shown(headers->GetHeader(1).Name), "PROG02");
@@ -189,7 +202,7 @@ TEST_F(QZTransferTest, BlocksAtTheLimitAreCut) {
       {}, [&](TlaMBTransaction*, int a, int b) { progress.emplace_back(a, b); }, {}, {});
   move->SetProgNum(1);
   move->StartMove(TlaQZProgMove::FromMachine);
-  ASSERT_EQ(move->Run(*srv_), kMBSuccess);
+  ASSERT_EQ(RunToEnd(*move, *srv_), kMBSuccess);
   EXPECT_EQ(Reads(local_->Requests(), 11), (std::vector<std::pair<int, int>>{{11, 4}, {15, 4}}));
   EXPECT_EQ(ProgramBytes(machine_), local_->With([](kdsim::SimMachine& m) { return m.Slot(1); }));
   loop_.ProcessEvents();
@@ -208,7 +221,7 @@ TEST_F(QZTransferTest, AnswersOfTheWrongSize) {
   TlaQZProgMove* move = Move();
   move->SetProgNum(0);
   move->StartMove(TlaQZProgMove::FromMachine);
-  EXPECT_EQ(move->Run(*srv_), kMBAnswerSize);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBAnswerSize);
   EXPECT_EQ(ProgramBytes(machine_), Bytes(kProgramBytes, 0));
 
   TlaQZActProgRAM* ram = machine_.ReqActProgRead({}, {}, {}, {});
@@ -224,7 +237,7 @@ TEST_F(QZTransferTest, StartMoveWhileRunningIsIgnored) {
   move->SetProgNum(5);
   move->StartMove(TlaQZProgMove::FromMachine);
   std::int32_t result = -1;
-  std::thread run([&] { result = move->Run(*srv_); });
+  std::thread run([&] { result = RunToEnd(*move, *srv_); });
   const auto until = std::chrono::steady_clock::now() + 10s;
   while (!move->GetRunning() && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(1ms);
@@ -266,7 +279,7 @@ TEST_F(QZTransferTest, AbortIsAFailure) {
       if (IsBlockAnswer(answer)) transfer->Abort = true;  // after the first block
     });
     events.clear();
-    EXPECT_EQ(c.transfer->Run(*srv_), kMBSpecialFailed) << c.what;
+    EXPECT_EQ(RunToEnd(*c.transfer, *srv_), kMBSpecialFailed) << c.what;
     EXPECT_FALSE(c.transfer->GetLastOk()) << c.what;
     c.transfer->Notify();
     EXPECT_EQ(events, std::vector<std::string>{"error -8"}) << c.what;
@@ -298,13 +311,13 @@ TEST_F(QZTransferTest, FailedReadLeavesTheImage) {
       if (IsBlockAnswer(answer) && ++blocks == 3) answer = {1, 0x83, 4};  // the third block
     });
     c.start();
-    EXPECT_EQ(c.transfer->Run(*srv_), kd::mb::ExceptionResult(4)) << c.what;
+    EXPECT_EQ(RunToEnd(*c.transfer, *srv_), kd::mb::ExceptionResult(4)) << c.what;
     EXPECT_EQ(blocks, 3) << c.what;
     EXPECT_EQ(Image(machine_), before) << c.what;
   }
   local_->Tamper({});
   ram->StartRequest(3);
-  ASSERT_EQ(ram->Run(*srv_), kMBSuccess);
+  ASSERT_EQ(RunToEnd(*ram, *srv_), kMBSuccess);
   EXPECT_NE(Image(machine_), before);
 }
 

@@ -2,9 +2,10 @@
 // TlaMBTransaction: one unit of work on a Modbus connection. The
 // connection's worker runs it when it is due (IsDue, Run); its outcome
 // reaches the main thread through a hidden message window of its own:
-// WM_USER+1 after every run (Notify), WM_USER+2 progress (Progress),
-// WM_USER+3 cancel (Cancel), in posting order. A destroyed transaction
-// receives nothing of what was still queued for it.
+// WM_USER+1 after every run (Notify; a run that continues at the next pass
+// is not over and posts nothing), WM_USER+2 progress (Progress), WM_USER+3
+// cancel (Cancel), in posting order. A destroyed transaction receives nothing
+// of what was still queued for it.
 //
 // Threads: IsDue, Run, TxRx and Execute run on the worker only; Notify,
 // Progress, Cancel and every other operation on the main thread. The fields

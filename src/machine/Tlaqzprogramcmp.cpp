@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "Exception.h"
@@ -63,6 +64,13 @@ std::uint8_t LayoutOf(const TlaRegDefsList& model, ProgramLayout& out) {
     out.pieces.push_back({static_cast<std::size_t>(offset), static_cast<std::size_t>(size)});
   }
   return qzFileDone;
+}
+
+// The bytes of lines in a program file, each ended by CR LF.
+std::size_t TextSize(const std::vector<std::string>& lines) {
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 2;
+  return size;
 }
 
 // A descriptor closed when it goes.
@@ -163,12 +171,12 @@ std::uint8_t TlaQZProgram::SaveToFile(const std::string& fileName) {
     for (const ProgramLayout::Piece& piece : program.pieces)
       data.append(reinterpret_cast<const char*>(read.Data()) + piece.offset, piece.size);
   }
+  // Text a loader would refuse: the file could never be loaded again.
+  if (TextSize(Lines.Lines()) > kMaxTextBytes) return qzFileTotals;
   for (const std::string& line : Lines.Lines()) {
     data += line;
     data += "\r\n";
   }
-  // Text a loader would refuse: the file could never be loaded again.
-  if (data.size() - kHeaderSize - program.bytes > kMaxTextBytes) return qzFileTotals;
   if (!MayReplace(fileName)) return qzFileIo;
   return kd::ReplaceFile(fileName, data, 0666) == 0 ? qzFileDone : qzFileIo;
 }
@@ -213,6 +221,10 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
   if (static_cast<std::uint64_t>(read) != rest) return qzFileTotals;  // changed while read
   data.resize(static_cast<std::size_t>(rest));
 
+  // Lines that, ended by CR LF, would be too long to be saved again.
+  std::vector<std::string> lines = kd::SplitLines(std::string_view(data).substr(program.bytes));
+  if (TextSize(lines) > kMaxTextBytes) return qzFileTotals;
+
   if (!SetVerString(version)) return qzFileNoImage;
   std::size_t at = 0;
   {
@@ -222,6 +234,6 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
       at += piece.size;
     }
   }
-  Lines = kd::StringList(kd::SplitLines(std::string_view(data).substr(at)));
+  Lines = kd::StringList(std::move(lines));
   return qzFileDone;
 }

@@ -278,7 +278,11 @@ TEST_F(ProgramFileTest, HugeAndEndlessFilesAreRefusedAtOnce) {
       {"1 GB of text after the program", sized("text.qzp", valid, off_t{1} << 30), qzFileTotals},
       {"one byte of text too many", sized("over.qzp", valid, valid.size() + text + 1),
        qzFileTotals},
-      {"the longest text", sized("full.qzp", valid, valid.size() + text), qzFileDone},
+      {"text that grows past the bound when saved (LF to CR LF)",
+       sized("lf.qzp", valid + std::string(text, '\n'), valid.size() + text), qzFileTotals},
+      {"the longest text",
+       sized("full.qzp", valid + std::string(text - 2, 'x') + "\r\n", valid.size() + text),
+       qzFileDone},
       {"a device without end", "/dev/zero", qzFileIo},
       {"a FIFO nobody writes", fifo, qzFileIo},
   };
@@ -295,7 +299,8 @@ TEST_F(ProgramFileTest, HugeAndEndlessFilesAreRefusedAtOnce) {
     }
     EXPECT_EQ(load.get(), c.result) << c.what;
     if (c.result == qzFileDone) {
-      EXPECT_EQ(p->Lines.Count(), 1) << c.what;  // the zero bytes of the text, one line
+      EXPECT_EQ(p->Lines.Count(), 1) << c.what;
+      EXPECT_EQ(p->SaveToFile(files_.File("again.qzp")), qzFileDone) << c.what;
       continue;
     }
     EXPECT_FALSE(p->GetIsOpen()) << c.what;
@@ -344,6 +349,12 @@ TEST_F(ProgramFileTest, SaveKeepsWhatTheFileIs) {
   auto q = NewProgram();
   EXPECT_EQ(q->LoadFromFile(shared), qzFileDone);
   EXPECT_EQ(ProgramBytes(*q), ProgramBytes(*p));
+
+  // Text no loader would take back is not saved.
+  const std::string saved = kdtest::ReadFile(shared);
+  p->Lines.Add(std::string(TlaQZProgram::kMaxTextBytes, 'x'));
+  EXPECT_EQ(p->SaveToFile(shared), qzFileTotals);
+  EXPECT_EQ(kdtest::ReadFile(shared), saved);
 }
 
 }  // namespace

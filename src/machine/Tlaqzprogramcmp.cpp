@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "Exception.h"
@@ -66,11 +66,22 @@ std::uint8_t LayoutOf(const TlaRegDefsList& model, ProgramLayout& out) {
   return qzFileDone;
 }
 
-// The bytes of lines in a program file, each ended by CR LF.
-std::size_t TextSize(const std::vector<std::string>& lines) {
+// The bytes the lines of a text take in a program file, each ended by CR LF
+// (the lines of kd::SplitLines: CR, LF or CR LF ends a line).
+std::size_t SavedTextSize(std::string_view text) {
   std::size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 2;
-  return size;
+  bool open = false;  // a line without its end so far
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      ++size;
+      open = true;
+      continue;
+    }
+    size += 2;
+    open = false;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return open ? size + 2 : size;
 }
 
 // A descriptor closed when it goes.
@@ -171,12 +182,12 @@ std::uint8_t TlaQZProgram::SaveToFile(const std::string& fileName) {
     for (const ProgramLayout::Piece& piece : program.pieces)
       data.append(reinterpret_cast<const char*>(read.Data()) + piece.offset, piece.size);
   }
-  // Text a loader would refuse: the file could never be loaded again.
-  if (TextSize(Lines.Lines()) > kMaxTextBytes) return qzFileTotals;
   for (const std::string& line : Lines.Lines()) {
     data += line;
     data += "\r\n";
   }
+  // Text a loader would refuse: the file could never be loaded again.
+  if (data.size() - kHeaderSize - program.bytes > kMaxTextBytes) return qzFileTotals;
   if (!MayReplace(fileName)) return qzFileIo;
   return kd::ReplaceFile(fileName, data, 0666) == 0 ? qzFileDone : qzFileIo;
 }
@@ -222,8 +233,8 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
   data.resize(static_cast<std::size_t>(rest));
 
   // Lines that, ended by CR LF, would be too long to be saved again.
-  std::vector<std::string> lines = kd::SplitLines(std::string_view(data).substr(program.bytes));
-  if (TextSize(lines) > kMaxTextBytes) return qzFileTotals;
+  const std::string_view text = std::string_view(data).substr(program.bytes);
+  if (SavedTextSize(text) > kMaxTextBytes) return qzFileTotals;
 
   if (!SetVerString(version)) return qzFileNoImage;
   std::size_t at = 0;
@@ -234,6 +245,6 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
       at += piece.size;
     }
   }
-  Lines = kd::StringList(std::move(lines));
+  Lines = kd::StringList(kd::SplitLines(text));
   return qzFileDone;
 }

@@ -2,6 +2,7 @@
 // through mbserver over TCP; the machine keeps every request it got.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -306,13 +307,13 @@ TEST_F(QZTransferTest, FailedReadLeavesTheImage) {
       {"running program", ram, [&] { ram->StartRequest(3); }},
   };
   for (const Case& c : cases) {
-    int blocks = 0;
+    std::atomic<int> blocks = 0;  // counted where the machine answers
     local_->Tamper([&blocks](Bytes& answer) {
       if (IsBlockAnswer(answer) && ++blocks == 3) answer = {1, 0x83, 4};  // the third block
     });
     c.start();
     EXPECT_EQ(RunToEnd(*c.transfer, *srv_), kd::mb::ExceptionResult(4)) << c.what;
-    EXPECT_EQ(blocks, 3) << c.what;
+    EXPECT_EQ(blocks.load(), 3) << c.what;
     EXPECT_EQ(Image(machine_), before) << c.what;
   }
   local_->Tamper({});

@@ -62,17 +62,36 @@ TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromIniFile(const std::string& nam
 }
 
 TlaDeviceSlave* TlaDeviceCollection::Keep(std::unique_ptr<TlaDeviceSlave> device) {
-  if (!AddDevice(device.get())) return nullptr;  // refused: deleted here
-  return device.release();                       // owned by the set now
+  // An OnMaxDeviceCount handler may take the refused device in after all, and
+  // even delete it again: while it is offered, the set's own DeleteDevice
+  // crosses it off `loading_`. When the offer ends (also by an exception),
+  // the device is deleted only when it is still on the list and not in the set.
+  struct Offer {
+    TlaDeviceCollection& set;
+    TlaDeviceSlave* device;
+    ~Offer() {
+      const auto mark = std::find(set.loading_.begin(), set.loading_.end(), device);
+      if (mark == set.loading_.end()) return;  // the set deleted it
+      set.loading_.erase(mark);
+      if (!set.Holds(device)) delete device;
+    }
+  } offer{*this, device.get()};
+  loading_.push_back(device.get());
+  device.release();  // on the list: the offer settles it
+  return AddDevice(offer.device) ? offer.device : nullptr;
+}
+
+bool TlaDeviceCollection::Holds(const TlaDeviceSlave* device) const {
+  return std::any_of(devices_.begin(), devices_.end(),
+                     [device](const std::unique_ptr<TlaDeviceSlave>& d) { return d.get() == device; });
 }
 
 bool TlaDeviceCollection::AddDevice(TlaDeviceSlave* device) {
   if (!device) return false;
-  auto same = [device](const std::unique_ptr<TlaDeviceSlave>& d) { return d.get() == device; };
-  if (std::any_of(devices_.begin(), devices_.end(), same)) return true;
+  if (Holds(device)) return true;
   if (maxDeviceCount_ != 0 && GetCountDevice() >= maxDeviceCount_) {
     if (OnMaxDeviceCount) OnMaxDeviceCount(this, device);
-    return false;
+    return Holds(device);  // the handler may have made room and taken it in
   }
   devices_.emplace_back(device);
   if (OnAdd) OnAdd(this, device);
@@ -91,6 +110,8 @@ bool TlaDeviceCollection::DeleteDevice(TlaDeviceSlave* device) {
   if (it == devices_.end()) return false;
   std::unique_ptr<TlaDeviceSlave> gone = std::move(*it);
   devices_.erase(it);
+  // A device a loader still offers is deleted here, not by the loader.
+  loading_.erase(std::remove(loading_.begin(), loading_.end(), device), loading_.end());
   if (OnDelete) OnDelete(this, device);
   return true;  // `gone` deletes it
 }

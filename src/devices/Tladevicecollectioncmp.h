@@ -9,7 +9,9 @@
 // AllocNewDevice.
 //
 // A device refused because the set is full is not in the set: AddDevice
-// returns false after OnMaxDeviceCount, and the loaders delete it.
+// returns false after OnMaxDeviceCount, and the loaders delete it. An
+// OnMaxDeviceCount handler that makes room and adds the device after all
+// makes it the set's: AddDevice then returns true and the loaders hand it back.
 //
 // Main thread only.
 #include <cstdint>
@@ -66,8 +68,8 @@ class TlaDeviceCollection : public kd::Component {
 
   // Takes the device into the set (the set then owns it): OnAdd, true. Null
   // gives false; a full set raises OnMaxDeviceCount and gives false (the
-  // device stays the caller's); a device already in the set gives true and
-  // nothing else.
+  // device stays the caller's) unless the handler took it in; a device
+  // already in the set gives true and nothing else.
   bool AddDevice(TlaDeviceSlave* device);
   // Every device: DeleteDevice of the first one until the set is empty.
   void ClearSet();
@@ -85,9 +87,11 @@ class TlaDeviceCollection : public kd::Component {
   virtual std::unique_ptr<TlaDeviceSlave> AllocNewDevice(kd::Component* owner);
 
  private:
-  // Adds a loaded device; it is deleted when the set refuses it.
+  // Adds a loaded device; it is deleted when the set refuses it and does not hold it.
   TlaDeviceSlave* Keep(std::unique_ptr<TlaDeviceSlave> device);
+  bool Holds(const TlaDeviceSlave* device) const;
 
   std::int32_t maxDeviceCount_ = 2;
   std::vector<std::unique_ptr<TlaDeviceSlave>> devices_;
+  std::vector<TlaDeviceSlave*> loading_;  // devices a loader offers and still owns
 };

@@ -81,6 +81,26 @@ std::uint16_t TlaQZMachine::NodeStateFor(TlaSlaveState state, int workerState, b
   }
 }
 
+TlaSlaveState TlaQZMachine::UpdateSlaveState() {
+  const TlaSlaveState state = TlaDeviceSlave::UpdateSlaveState();
+  const bool lineUp = state >= slaveVersionPending && state <= slaveTransaError;
+  if (lineUp_.exchange(lineUp) && !lineUp) CancelTransfers();
+  return state;
+}
+
+void TlaQZMachine::ResetConnOwner(TlaMBThread* thread) {
+  TlaDeviceSlave::ResetConnOwner(thread);
+  if (!GetConnOwner()) CancelTransfers();
+}
+
+void TlaQZMachine::CancelTransfers() {
+  // Under the list lock no run of them goes on (the worker holds it for the
+  // device's part of a pass; on the worker itself it is taken again).
+  auto list = TransaList().LockList();
+  for (TlaMBTransaction* t : *list)
+    if (auto* transfer = dynamic_cast<TlaQZTransfer*>(t)) transfer->CancelPending();
+}
+
 std::uint16_t TlaQZMachine::UpdateQZNodeState() {
   const TlaSlaveState state = UpdateSlaveState();
   const TlaMBThread* worker = GetConnOwner();

@@ -12,6 +12,11 @@
 // Program slots are numbered from 0: the EEPROM slots ("ProgCountEE" of the
 // data model's add-on information) first, then the memory box ("ProgCountBOX").
 //
+// A transfer that is asked for and not over when the machine loses the line
+// (its slave state drops from version pending or online to a state without a
+// working connection, or it leaves its worker) is cancelled: OnCancel, and it
+// is not run later unless it is asked for again.
+//
 // Threads: as the slave device. The node state may also be worked out on the
 // worker (while the connection closes), so OnMachineStateChange may run there.
 #include <atomic>
@@ -33,6 +38,10 @@ class TlaQZMachine : public TlaDeviceSlave {
   TlaDeviceEvent OnAlarmChange;         // an alarm word changed
 
   std::uint16_t GetNodeState() const { return nodeState_.load(); }
+  // The slave state, as the device works it out; cancels the pending
+  // transfers when the line is lost.
+  TlaSlaveState UpdateSlaveState() override;
+  void ResetConnOwner(TlaMBThread* thread) override;  // also cancels them
   // Works the node state out from UpdateSlaveState; OnMachineStateChange
   // when it differs from the stored one.
   std::uint16_t UpdateQZNodeState();
@@ -90,8 +99,11 @@ class TlaQZMachine : public TlaDeviceSlave {
   void NewPoll(const char* name, const char* first, int count, TlaDeviceEvent TlaQZMachine::*event,
                bool updateNodeState);
   bool HasSlotRegisters() const;
+  // CancelPending of every transfer of the device.
+  void CancelTransfers();
 
   std::atomic<std::uint16_t> nodeState_{0};
+  std::atomic<bool> lineUp_{false};  // the last state had a working connection
   // Owned through TransaList (deleted by the base's destructor).
   TlaQZProgHeaders* progHeaders_ = nullptr;
   TlaQZProgMove* progMove_ = nullptr;

@@ -1,8 +1,13 @@
 #include "Tlaqzprogramcmp.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "Exception.h"
@@ -33,25 +38,81 @@ std::uint32_t GetU32(const std::string& data, std::size_t at) {
   return value;
 }
 
-// The segments of the "EEProgram" blocks of an image, in chain order, with
-// the register total; 0, or the result code of the first bad block.
-struct ProgramSegments {
-  std::vector<std::unique_ptr<TlaThreadBuffer>> segments;
+// Where the "EEProgram" blocks of a model lie in its image, in chain order,
+// with their register and byte totals.
+struct ProgramLayout {
+  struct Piece {
+    std::size_t offset, size;
+  };
+  std::vector<Piece> pieces;
   std::uint32_t registers = 0;
   std::uint32_t bytes = 0;
 };
 
-std::uint8_t CollectSegments(const TlaRegDataBuffer& image, ProgramSegments& out) {
-  const auto blocks = image.RegDefs()->GetCategoryBlocks(kProgramCategory);
+// 0, or the result code of the first bad block: 4 invalid, 3 outside the image.
+std::uint8_t LayoutOf(const TlaRegDefsList& model, ProgramLayout& out) {
+  const int imageSize = model.CalcDataBufferSize();
+  const auto blocks = model.GetCategoryBlocks(kProgramCategory);
   for (const TlaRegBlock* b = blocks.get(); b; b = b->Next.get()) {
     if (!b->Valid) return qzFileBadBlock;
-    auto segment = image.BufferSegment(b->First, b->Count);
-    if (!segment) return qzFileSegment;
+    const int offset = model.CalcDataBufferOffset(b->First);
+    const int size = model.CalcDataBufferSize(b->First, b->Count);
+    if (offset < 0 || size <= 0 || offset >= imageSize || size > imageSize - offset)
+      return qzFileSegment;
     out.registers += b->Count;
-    out.bytes += static_cast<std::uint32_t>(segment->Size());
-    out.segments.push_back(std::move(segment));
+    out.bytes += static_cast<std::uint32_t>(size);
+    out.pieces.push_back({static_cast<std::size_t>(offset), static_cast<std::size_t>(size)});
   }
   return qzFileDone;
+}
+
+// The bytes the lines of a text take in a program file, each ended by CR LF
+// (the lines of kd::SplitLines: CR, LF or CR LF ends a line).
+std::size_t SavedTextSize(std::string_view text) {
+  std::size_t size = 0;
+  bool open = false;  // a line without its end so far
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      ++size;
+      open = true;
+      continue;
+    }
+    size += 2;
+    open = false;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return open ? size + 2 : size;
+}
+
+// A descriptor closed when it goes.
+struct FileHandle {
+  int fd = -1;
+  ~FileHandle() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Up to `size` bytes into `data`, fewer only at the end of the file; -1 on a read error.
+ssize_t ReadUpTo(int fd, char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// A present file that may be replaced: a regular file its user may write. A
+// file nobody may write stays as it is, also for the superuser.
+bool MayReplace(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISREG(st.st_mode)) return false;
+  if (::faccessat(AT_FDCWD, fileName.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 }  // namespace
@@ -60,11 +121,15 @@ TlaQZProgram::TlaQZProgram(kd::Component* owner) : TlaRegDataBuffer(owner) {}
 
 TlaQZProgram::~TlaQZProgram() = default;
 
+TlaRegDefsList* TlaQZProgram::ModelFor(const std::string& text) const {
+  // An image is built once: an open program takes no other model.
+  if (!DMColl || text == currentVersion_ || GetIsOpen()) return nullptr;
+  return DMColl->LoadRegDefsListFor(text);
+}
+
 bool TlaQZProgram::SetVerString(const std::string& text) {
-  if (!DMColl || text == currentVersion_) return false;
-  TlaRegDefsList* found = DMColl->LoadRegDefsListFor(text);
-  if (!found || (GetIsOpen() && found == RegDefs())) return false;
-  if (!CreateRegDataBuffer(found)) return false;
+  TlaRegDefsList* found = ModelFor(text);
+  if (!found || !CreateRegDataBuffer(found)) return false;
   currentVersion_ = text;
   return true;
 }
@@ -107,58 +172,79 @@ std::uint8_t TlaQZProgram::SaveToFile(const std::string& fileName) {
   PutText(data, kFormatAt, 20, kFormat);
   PutText(data, kVersionAt, kVersionSize, version + "\n\r");
 
-  ProgramSegments program;
-  if (const std::uint8_t r = CollectSegments(*this, program); r != qzFileDone) return r;
+  ProgramLayout program;
+  if (const std::uint8_t r = LayoutOf(*RegDefs(), program); r != qzFileDone) return r;
   PutU32(data, kRegTotalAt, program.registers);
   PutU32(data, kByteTotalAt, program.bytes);
   data.reserve(kHeaderSize + program.bytes);
-  for (const auto& segment : program.segments) {
-    TlaThreadBuffer::ReadAccess read(*segment);
-    data.append(reinterpret_cast<const char*>(read.Data()),
-                static_cast<std::size_t>(segment->Size()));
+  {
+    TlaThreadBuffer::ReadAccess read(*DataBuffer());  // the program as it stands at one moment
+    for (const ProgramLayout::Piece& piece : program.pieces)
+      data.append(reinterpret_cast<const char*>(read.Data()) + piece.offset, piece.size);
   }
   for (const std::string& line : Lines.Lines()) {
     data += line;
     data += "\r\n";
   }
+  // Text a loader would refuse: the file could never be loaded again.
+  if (data.size() - kHeaderSize - program.bytes > kMaxTextBytes) return qzFileTotals;
+  if (!MayReplace(fileName)) return qzFileIo;
   return kd::ReplaceFile(fileName, data, 0666) == 0 ? qzFileDone : qzFileIo;
 }
 
 std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
-  std::string data;
-  if (const int error = kd::ReadWholeFile(fileName, data); error != 0)
-    return error == ENOENT || error == ENOTDIR ? qzFileMissing : qzFileIo;
-  if (data.size() < kFormatAt + kFormatTag ||
-      data.compare(kFormatAt, kFormatTag, kFormat, kFormatTag) != 0)
+  // Everything is looked at before the program changes, and no more than the
+  // model's program and kMaxTextBytes of text is ever read: a file that is no
+  // regular file (a device, a FIFO, a folder) is refused before it is read.
+  FileHandle file;
+  file.fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? qzFileMissing : qzFileIo;
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return qzFileIo;
+
+  std::string header(kHeaderSize, '\0');
+  const ssize_t got = ReadUpTo(file.fd, header.data(), kHeaderSize);
+  if (got < 0) return qzFileIo;
+  header.resize(static_cast<std::size_t>(got));
+  if (header.size() < kFormatAt + kFormatTag ||
+      header.compare(kFormatAt, kFormatTag, kFormat, kFormatTag) != 0)
     return qzFileNotProgram;
-  if (data.size() < kHeaderSize) return qzFileTotals;
+  if (header.size() < kHeaderSize) return qzFileTotals;
 
-  const std::string field = data.substr(kVersionAt, kVersionSize);
+  const std::string field = header.substr(kVersionAt, kVersionSize);
   const std::string version = field.substr(0, field.find('\0'));
-  const std::uint32_t registerTotal = GetU32(data, kRegTotalAt);
-  const std::uint32_t byteTotal = GetU32(data, kByteTotalAt);
+  TlaRegDefsList* model = ModelFor(version);
+  if (!model) return qzFileNoImage;
+  ProgramLayout program;
+  if (const std::uint8_t r = LayoutOf(*model, program); r != qzFileDone) return r;
+  if (program.bytes != GetU32(header, kByteTotalAt) ||
+      program.registers != GetU32(header, kRegTotalAt))
+    return qzFileTotals;
+  // The program, then at most kMaxTextBytes of text: the file's size tells
+  // before anything is read, the read itself checks it again.
+  const auto rest = static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
+  if (st.st_size < static_cast<off_t>(kHeaderSize) || rest < program.bytes ||
+      rest - program.bytes > kMaxTextBytes)
+    return qzFileTotals;
+  std::string data(static_cast<std::size_t>(rest) + 1, '\0');
+  const ssize_t read = ReadUpTo(file.fd, data.data(), data.size());
+  if (read < 0) return qzFileIo;
+  if (static_cast<std::uint64_t>(read) != rest) return qzFileTotals;  // changed while read
+  data.resize(static_cast<std::size_t>(rest));
 
-  const std::string formerVersion = currentVersion_;
+  // Lines that, ended by CR LF, would be too long to be saved again.
+  const std::string_view text = std::string_view(data).substr(program.bytes);
+  if (SavedTextSize(text) > kMaxTextBytes) return qzFileTotals;
+
   if (!SetVerString(version)) return qzFileNoImage;
-  // SetVerString built a new image (an image is built once): a failure from
-  // here on takes it down again.
-  ProgramSegments program;
-  std::uint8_t r = CollectSegments(*this, program);
-  if (r == qzFileDone && (program.bytes != byteTotal || program.registers != registerTotal ||
-                          data.size() - kHeaderSize < program.bytes))
-    r = qzFileTotals;
-  if (r != qzFileDone) {
-    DestroyRegDataBuffer();
-    currentVersion_ = formerVersion;
-    return r;
+  std::size_t at = 0;
+  {
+    TlaThreadBuffer::WriteAccess write(*DataBuffer());
+    for (const ProgramLayout::Piece& piece : program.pieces) {
+      std::memcpy(write.Data() + piece.offset, data.data() + at, piece.size);
+      at += piece.size;
+    }
   }
-  std::size_t at = kHeaderSize;
-  for (const auto& segment : program.segments) {
-    const auto size = static_cast<std::size_t>(segment->Size());
-    TlaThreadBuffer::WriteAccess write(*segment);
-    std::memcpy(write.Data(), data.data() + at, size);
-    at += size;
-  }
-  Lines = kd::StringList(kd::SplitLines(std::string_view(data).substr(at)));
+  Lines = kd::StringList(kd::SplitLines(text));
   return qzFileDone;
 }

@@ -23,10 +23,12 @@ class TlaDMCollection;
 
 // Results of SaveToFile and LoadFromFile: 0 done; 1 save: no image, no
 // registers or no DMColl, load: the file's version refused; 2 load: the totals
-// differ from the model's blocks or the file holds less data than they say;
-// 3 a block's segment lies outside the image; 4 an invalid block in the
-// "EEProgram" chain; 5 the file could not be read or written; 6 load: no such
-// file; 7 load: not a program file.
+// differ from the model's blocks, the file holds less data than they say or
+// more than kMaxTextBytes of text after it, save: the text lines are longer
+// than that (both counted as saved: each line ended by CR LF); 3 a block's segment lies outside the image; 4 an invalid block in
+// the "EEProgram" chain; 5 the file could not be read or written (load: no
+// regular file; save: a present file that may not be written, or no regular
+// file); 6 load: no such file; 7 load: not a program file.
 inline constexpr std::uint8_t qzFileDone = 0;
 inline constexpr std::uint8_t qzFileNoImage = 1;
 inline constexpr std::uint8_t qzFileTotals = 2;
@@ -61,16 +63,22 @@ class TlaQZProgram : public TlaRegDataBuffer {
   // The program name register's text := name (nothing when it is absent).
   void RenameProg(const std::string& name);
 
-  // The file is replaced as a whole: on any failure an existing file stays as
-  // it was and no new one is left behind.
+  // The file is replaced as a whole and keeps its permission bits (and its
+  // owner and group where the system allows it): on any failure an existing
+  // file stays as it was and no new one is left behind.
   std::uint8_t SaveToFile(const std::string& fileName);
   // Nothing changes unless the whole file is taken (result 0): a failure
-  // leaves the image (or its absence), the version and Lines as they were.
+  // leaves the image (or its absence), RegDefs(), the version and Lines as
+  // they were. Every file gives its result at once, reading no more than the
+  // header, the model's program bytes and kMaxTextBytes.
   std::uint8_t LoadFromFile(const std::string& fileName);
 
   static constexpr int kHeaderSize = 80;
+  static constexpr std::size_t kMaxTextBytes = 1 << 20;  // the text after the program
 
  private:
+  // The model SetVerString would build the image for; null when it would refuse.
+  TlaRegDefsList* ModelFor(const std::string& text) const;
   std::string HeaderText(const char* registerName) const;
   std::string currentVersion_;
 };

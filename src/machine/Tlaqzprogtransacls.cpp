@@ -1,7 +1,7 @@
 #include "Tlaqzprogtransacls.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "Exception.h"
 #include "Formats.h"
@@ -40,8 +40,34 @@ int QZProgCount(const TlaRegDefsList* model, const char* key) {
 // ---------------------------------------------------------------------------
 // TlaQZTransfer
 
+void TlaQZTransfer::Staged::TakeInto(TlaMBDevice& device) const {
+  TlaThreadBuffer* image = device.DataBuffer();
+  if (!image || pieces.empty()) return;
+  TlaThreadBuffer::WriteAccess write(*image);
+  for (const auto& [offset, bytes] : pieces)
+    std::copy(bytes.begin(), bytes.end(), write.Data() + offset);
+}
+
+std::int32_t TlaQZTransfer::ReadBlock(TModbusSrv& server, TlaMBDevice& device, std::uint16_t first,
+                                      std::uint16_t count, Way way, Staged* staged,
+                                      bool& differs) {
+  const auto segment = device.BufferSegment(first, count);
+  const int offset = device.RegDefs() ? device.RegDefs()->CalcDataBufferOffset(first) : -1;
+  if (!segment || offset < 0 || (way == Way::Take && !staged)) return kMBNoData;
+  bool changed = false;
+  const std::int32_t r = ReadRegisters(server, first, count, *segment, false, changed);
+  if (r != kMBSuccess) return r;
+  if (changed) differs = true;
+  if (way == Way::Take) {
+    const std::uint8_t* data = Response.data() + 3;  // ReadRegisters checked the size
+    staged->pieces.emplace_back(offset, std::vector<std::uint8_t>(data, data + segment->Size()));
+  }
+  return kMBSuccess;
+}
+
 std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& device,
-                                             const std::string& category, Way way, bool& differs,
+                                             const std::string& category, Way way,
+                                             Staged* staged, bool& differs,
                                              const std::atomic<bool>* abort) {
   const TlaRegDefsList* model = device.RegDefs();
   if (!model) return kMBNoData;
@@ -50,26 +76,24 @@ std::int32_t TlaQZTransfer::TransferCategory(TModbusSrv& server, TlaMBDevice& de
   const int limit = model->MaxBufferSize - 5;
   int done = 0;
   for (TlaRegBlock* b = blocks.get(); b;) {
-    if (abort && abort->load()) return kMBSuccess;
+    if (abort && abort->load()) return kMBSpecialFailed;
     if (!b->Valid) return kMBNoData;
     // Cut already at the limit; the halves are looked at again.
     if (model->CalcDataBufferSize(b->First, b->Count) >= limit) {
       if (!b->Split(2)) return kMBSpecialFailed;
       continue;
     }
-    const auto segment = device.BufferSegment(b->First, b->Count);
-    if (!segment) return kMBNoData;
     std::int32_t r;
     if (way == Way::Send) {
+      const auto segment = device.BufferSegment(b->First, b->Count);
+      if (!segment) return kMBNoData;
       {
         TlaThreadBuffer::ReadAccess image(*segment);
         BuildWriteMultRegisters(b->First, b->Count, image.Data(), segment->Size());
       }
       r = TxRx(server);  // the answer is not examined
     } else {
-      bool changed = false;
-      r = ReadRegisters(server, b->First, b->Count, *segment, way == Way::Take, changed);
-      if (changed) differs = true;
+      r = ReadBlock(server, device, b->First, b->Count, way, staged, differs);
     }
     if (r != kMBSuccess) return r;
     done += b->Count;
@@ -104,18 +128,26 @@ std::int32_t TlaQZActProgRAM::Execute(TModbusSrv& server) {
   lastMode_ = 0;
   if (mode <= 0) return kMBSuccess;
   bool differs = false;  // not asked for here
+  Staged staged;
   std::int32_t r = kMBNoData;
-  if (TlaRegister* number = device->GetRegister(std::string("ActNumProg"))) {
-    const std::uint16_t address = number->Definition->RegAddr;
-    if (const auto segment = device->BufferSegment(address, 1))
-      r = ReadRegisters(server, address, 1, *segment, true, differs);
-  }
+  if (TlaRegister* number = device->GetRegister(std::string("ActNumProg")))
+    r = ReadBlock(server, *device, number->Definition->RegAddr, 1, Way::Take, &staged, differs);
   if (r == kMBSuccess && mode == 2)
-    r = TransferCategory(server, *device, "ActProgHeader", Way::Take, differs);
+    r = TransferCategory(server, *device, "ActProgHeader", Way::Take, &staged, differs);
   if (r == kMBSuccess && mode == 3)
-    r = TransferCategory(server, *device, "ActProgram", Way::Take, differs);
-  if (r == kMBSuccess) lastMode_ = mode;
+    r = TransferCategory(server, *device, "ActProgram", Way::Take, &staged, differs);
+  if (r != kMBSuccess) return r;
+  staged.TakeInto(*device);
+  lastMode_ = mode;
   return r;
+}
+
+bool TlaQZActProgRAM::CancelPending() {
+  const bool pending = GetActive();
+  SetActive(false);
+  mode_ = 0;
+  if (pending) PostCancel();
+  return pending;
 }
 
 void TlaQZActProgRAM::Notify() {
@@ -161,35 +193,83 @@ TlaQZProgEEProm::~TlaQZProgEEProm() {
 }
 
 std::int32_t TlaQZProgEEProm::Execute(TModbusSrv& server) {
-  if (!GetOwnerDevice() || running_.load()) return kMBSpecialFailed;
-  FlagScope running(running_);
-  Abort = false;
-  const std::int32_t r = DoExecute(server);
+  if (!GetOwnerDevice() || executing_.exchange(true)) return kMBSpecialFailed;
+  FlagScope executing(executing_);
+  resuming_ = running_.load();
+  if (!resuming_) {
+    // One slot transfer at a time: the machine has one selection.
+    if (SlotsTaken()) {
+      ContinueNextPass();
+      return kMBSuccess;
+    }
+    running_ = true;
+    Abort = false;
+    selSlot_ = -1;
+  }
+  std::int32_t r;
+  try {
+    r = DoExecute(server);
+  } catch (...) {
+    EndTransfer();
+    throw;
+  }
+  if (r == kSelectPending) {
+    ContinueNextPass();
+    return kMBSuccess;
+  }
   lastOk_ = r == kMBSuccess && !Abort.load();
+  EndTransfer();
   return r;
+}
+
+void TlaQZProgEEProm::EndTransfer() {
+  selSlot_ = -1;
+  resuming_ = false;
+  running_ = false;
+}
+
+bool TlaQZProgEEProm::SlotsTaken() const {
+  TlaMBDevice* device = GetOwnerDevice();
+  if (!device) return false;
+  auto list = device->TransaList().LockList();  // held already within the worker's pass
+  for (TlaMBTransaction* t : *list) {
+    const auto* other = dynamic_cast<const TlaQZProgEEProm*>(t);
+    if (other && other != this && other->GetRunning()) return true;
+  }
+  return false;
+}
+
+bool TlaQZProgEEProm::CancelPending() {
+  const bool pending = GetActive() || running_.load();
+  SetActive(false);
+  EndTransfer();
+  if (pending) PostCancel();
+  return pending;
 }
 
 std::int32_t TlaQZProgEEProm::SelectProg(TModbusSrv& server, int slot) {
   if (slot < 0 || slot >= SlotsOf(GetOwnerDevice())) return kMBSpecialFailed;
   if (!hasSelect_) return kMBNoData;
+  const int waiting = selSlot_.exchange(-1);  // set again only while it waits
+  if (Abort.load()) return kMBSpecialFailed;
   const auto value = static_cast<std::uint16_t>(slot + 1);
-  const std::uint8_t word[2] = {static_cast<std::uint8_t>(value >> 8),
-                                static_cast<std::uint8_t>(value & 0xFF)};
-  BuildWriteSingleRegister(newSelAddress_, word, 2);
-  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  if (waiting != slot) {
+    const std::uint8_t word[2] = {static_cast<std::uint8_t>(value >> 8),
+                                  static_cast<std::uint8_t>(value & 0xFF)};
+    BuildWriteSingleRegister(newSelAddress_, word, 2);
+    if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+    selDeadline_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(SelectTimeoutMs.load());
+  }
   // The machine confirms once the slot is in place; a machine that keeps
   // answering without confirming ends the handshake after the time-out.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(SelectTimeoutMs.load());
-  for (;;) {
-    if (Abort.load()) return kMBSpecialFailed;
-    BuildReadHoldRegisters(actSelAddress_, 1);
-    if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
-    if (Response.size() != 5 || Response[2] != 2) return kMBAnswerSize;
-    if ((Response[3] << 8 | Response[4]) == value) return kMBSuccess;
-    if (std::chrono::steady_clock::now() >= deadline) return kMBSpecialFailed;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kSelectPollMs));
-  }
+  BuildReadHoldRegisters(actSelAddress_, 1);
+  if (const std::int32_t r = TxRx(server); r != kMBSuccess) return r;
+  if (Response.size() != 5 || Response[2] != 2) return kMBAnswerSize;
+  if ((Response[3] << 8 | Response[4]) == value) return kMBSuccess;
+  if (std::chrono::steady_clock::now() >= selDeadline_) return kMBSpecialFailed;
+  selSlot_ = slot;
+  return kSelectPending;
 }
 
 void TlaQZProgEEProm::Notify() {
@@ -206,6 +286,7 @@ void TlaQZProgEEProm::Cancel() {
 
 void TlaQZProgEEProm::OwnerChanged() {
   lastOk_ = false;
+  EndTransfer();
 }
 
 void TlaQZProgEEProm::UpdateName() {
@@ -271,12 +352,14 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
   const TlaRegDefinition* definitions[4] = {};
   for (int k = 0; model && k < 4; ++k) definitions[k] = model->Find(std::string(kHeaderRegisters[k]));
   const int first = firstProg_.load();
-  const int last = lastProg_.load();
-  index_ = 0;
+  const int last = lastProg_.load();  // the setters leave both alone while it runs
+  if (!Resuming()) next_ = 0;
+  index_ = static_cast<std::uint16_t>(next_);
   std::int32_t r = kMBSuccess;
-  while (index_.load() <= last - first && r == kMBSuccess && !Abort.load()) {
-    const int slot = first + index_.load();
+  while (next_ <= last - first && r == kMBSuccess && !Abort.load()) {
+    const int slot = first + next_;
     r = SelectProg(server, slot);
+    if (r == kSelectPending) return r;
     if (r != kMBSuccess) break;
     if (size < 0) {
       r = kMBNoData;
@@ -306,10 +389,11 @@ std::int32_t TlaQZProgHeaders::DoExecute(TModbusSrv& server) {
       if (slot < static_cast<int>(headers_.size()))
         headers_[static_cast<std::size_t>(slot)] = header;
     }
-    PostProgress(index_.load() + 1, last - first + 1);
-    index_ = static_cast<std::uint16_t>(index_.load() + 1);
+    PostProgress(next_ + 1, last - first + 1);
+    index_ = static_cast<std::uint16_t>(++next_);
   }
-  lastProg_ = static_cast<std::uint16_t>(first + index_.load() - 1);
+  if (r == kMBSuccess && Abort.load()) r = kMBSpecialFailed;
+  lastProg_ = static_cast<std::uint16_t>(first + next_ - 1);
   return r;
 }
 
@@ -339,9 +423,9 @@ void TlaQZProgMove::StartMove(int mode) {
 }
 
 std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
-  differs_ = false;
+  if (!Resuming()) differs_ = false;
   std::int32_t r = SelectProg(server, progNum_.load());
-  if (r != kMBSuccess) return r;
+  if (r != kMBSuccess) return r;  // a failure, or kSelectPending
   Way way;
   switch (moveMode_.load()) {
     case 0:
@@ -358,8 +442,11 @@ std::int32_t TlaQZProgMove::DoExecute(TModbusSrv& server) {
     default:
       return kMBSpecialFailed;
   }
+  TlaMBDevice& device = *GetOwnerDevice();
   bool differs = false;
-  r = TransferCategory(server, *GetOwnerDevice(), "EEProgram", way, differs, &Abort);
+  Staged staged;
+  r = TransferCategory(server, device, "EEProgram", way, &staged, differs, &Abort);
   if (differs) differs_ = true;
+  if (r == kMBSuccess) staged.TakeInto(device);
   return r;
 }

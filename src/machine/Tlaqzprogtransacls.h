@@ -7,7 +7,12 @@
 // - TlaQZProgEEProm is the base of the two that work on stored program slots
 //   (EEPROM slots first, then the memory box): it selects a slot with a
 //   handshake: "NewSelProgEE" := slot + 1, then "ActSelProgEE" is read until
-//   the machine confirms the same value, or until SelectTimeoutMs has passed;
+//   the machine confirms the same value, or until SelectTimeoutMs has passed.
+//   The handshake waits between the worker's passes, not inside one: a run
+//   that finds the slot not yet confirmed ends its pass (ContinueNextPass)
+//   and looks again at the next, so no lock of the worker or the device is
+//   held while the machine takes its time. One slot transfer of a machine
+//   runs at a time; another one asked meanwhile waits for it, pass by pass;
 // - TlaQZProgHeaders reads the header texts of a range of slots;
 // - TlaQZProgMove copies one slot from the machine into the image (mode 1),
 //   from the image to the machine (mode 2), or compares the two (mode 3).
@@ -15,15 +20,22 @@
 // A category moves block by block; a block of MaxBufferSize - 5 bytes or more
 // is cut in two first. Progress (registers done, registers of the category)
 // is posted after each block, (slot done, slots asked) after each header.
+// What is read for the image is kept aside and taken into it, under one
+// write lock, only once every block has come: a read that fails or is
+// aborted part-way leaves the image as it was.
 //
 // All are one-shot transactions owned by the device. Execute runs on the
-// worker inside the device's pass; the image is touched only under its lock,
-// one segment at a time; the setters are ignored while a transfer runs.
+// worker inside the device's pass; the image is touched only under its lock;
+// the setters are ignored while a transfer runs. A transfer that is asked for
+// and not over when its machine loses the line is cancelled (CancelPending,
+// by the machine): it is not run later unless it is asked for again.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Tlambtransactioncls.h"
@@ -37,23 +49,39 @@ class TlaThreadBuffer;
 // negative, or without a model.
 int QZProgCount(const TlaRegDefsList* model, const char* key);
 
-// What the transfers share: the category rule.
+// What the transfers share: the category rule, the reads kept aside, the
+// cancellation.
 class TlaQZTransfer : public TlaMBTransaction {
  public:
   using TlaMBTransaction::TlaMBTransaction;
 
+  // Under the owner's transaction-list lock (so that no run of it goes on):
+  // a transfer that is asked for and not over is dropped: inactive, its run
+  // state cleared, WM_USER+3 posted (Cancel, OnCancel). True when there was one.
+  virtual bool CancelPending() = 0;
+
  protected:
   enum class Way {
-    Take,     // read into the image
+    Take,     // read for the image (into `staged`)
     Compare,  // read and compare only
     Send,     // write the image's registers (function 16)
   };
+  // Image bytes read and not yet taken: (image offset, bytes).
+  struct Staged {
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> pieces;
+    // Every piece into the device's image, under one write lock.
+    void TakeInto(TlaMBDevice& device) const;
+  };
+  // Reads count registers from first: the answer is compared with the image
+  // (differs) and, for Take, kept in staged.
+  std::int32_t ReadBlock(TModbusSrv& server, TlaMBDevice& device, std::uint16_t first,
+                         std::uint16_t count, Way way, Staged* staged, bool& differs);
   // Every block of the device's category in chain order; stops at the first
-  // failure, or (0) when *abort is set. A read sets differs when a block's
-  // answer differs from the image.
+  // failure, or with -8 when *abort is set. A read sets differs when a
+  // block's answer differs from the image; Take keeps the answers in staged.
   std::int32_t TransferCategory(TModbusSrv& server, TlaMBDevice& device,
-                                const std::string& category, Way way, bool& differs,
-                                const std::atomic<bool>* abort = nullptr);
+                                const std::string& category, Way way, Staged* staged,
+                                bool& differs, const std::atomic<bool>* abort = nullptr);
 };
 
 class TlaQZActProgRAM : public TlaQZTransfer {
@@ -64,8 +92,10 @@ class TlaQZActProgRAM : public TlaQZTransfer {
   // Mode 1 the program number, 2 also the header, 3 the whole program; activates.
   void StartRequest(std::int8_t mode);
   // Without an owner device -8. "ActNumProg", then the mode's category, into
-  // the image; LastMode := Mode on success, else 0; Mode := 0.
+  // the image (all of it or, after a failure, nothing); LastMode := Mode on
+  // success, else 0; Mode := 0.
   std::int32_t Execute(TModbusSrv& server) override;
+  bool CancelPending() override;  // also Mode := 0
   void Notify() override;                           // OnDone(LastResult), success or failure
   void Progress(int position, int total) override;  // OnProgress
   void Cancel() override;                           // OnCancel(0)
@@ -92,33 +122,41 @@ class TlaQZProgEEProm : public TlaQZTransfer {
   explicit TlaQZProgEEProm(TlaMBDevice* owner);
   ~TlaQZProgEEProm() override;
 
-  // Without an owner device or while running: -8. Else Running for the
-  // time of DoExecute; LastOk := its result is 0 and no Abort came.
+  // Without an owner device, or while another Execute of it runs: -8. Else
+  // Running from the first run of a transfer (Abort cleared) to its end;
+  // LastOk := its result is 0 and no Abort came. A run whose DoExecute gives
+  // kSelectPending, or that finds another slot transfer of the machine
+  // running, continues at the next pass.
   std::int32_t Execute(TModbusSrv& server) final;
+  bool CancelPending() override;
   void Notify() override;                           // OnError(LastResult) or OnDone(0)
   void Progress(int position, int total) override;  // OnProgress
   void Cancel() override;                           // OnCancel(0)
   void OwnerChanged() override;                     // LastOk := false
   void UpdateName() override;                       // "SelProgEE[slave]"
 
-  virtual std::int32_t DoExecute(TModbusSrv& server) = 0;  // the transfer body (worker)
-  virtual void Reset();                                    // LastOk := false
+  // The transfer body (worker). Resuming() tells a run that goes on with the
+  // transfer (after kSelectPending) from the first one.
+  virtual std::int32_t DoExecute(TModbusSrv& server) = 0;
+  virtual void Reset();  // LastOk := false
 
   // Worker: selects a slot on the machine. -8 for a slot past the slots of
   // the data model (nothing sent), when Abort is set, or when the machine
-  // has not confirmed within SelectTimeoutMs; else 0 or the first failure.
+  // has not confirmed within SelectTimeoutMs; kSelectPending while it has
+  // not confirmed yet (call again at the next pass: the same slot is only
+  // looked at again); else 0 or the first failure.
   std::int32_t SelectProg(TModbusSrv& server, int slot);
+  static constexpr std::int32_t kSelectPending = 1;
 
   bool GetRunning() const { return running_.load(); }
   bool GetLastOk() const { return lastOk_.load(); }
   std::uint16_t GetNewSelAddress() const { return newSelAddress_; }
   std::uint16_t GetActSelAddress() const { return actSelAddress_; }
 
-  std::atomic<bool> Abort{false};  // ends a running transfer between exchanges
-  // How long the machine may take to confirm a selection, and the pause
-  // between two looks at its answer.
+  // Ends a running transfer between exchanges, with -8 (OnError).
+  std::atomic<bool> Abort{false};
+  // How long the machine may take to confirm a selection.
   std::atomic<int> SelectTimeoutMs{10000};
-  static constexpr int kSelectPollMs = 10;
 
   TlaTransaEvent OnDone;
   TlaTransaProgressEvent OnProgress;
@@ -127,13 +165,24 @@ class TlaQZProgEEProm : public TlaQZTransfer {
 
  protected:
   void SetLastOk(bool ok) { lastOk_ = ok; }
+  bool Resuming() const { return resuming_.load(); }
 
  private:
+  // Another slot transfer of the owner is running (worker, within the pass).
+  bool SlotsTaken() const;
+  void EndTransfer();
+
   std::atomic<bool> running_{false};
+  std::atomic<bool> executing_{false};  // inside Execute
   std::atomic<bool> lastOk_{false};
+  std::atomic<bool> resuming_{false};
   bool hasSelect_ = false;
   std::uint16_t newSelAddress_ = 0;
   std::uint16_t actSelAddress_ = 0;
+  // The selection that waits for the machine: its slot (-1 none) and
+  // deadline (worker; the slot is also cleared where a transfer ends).
+  std::atomic<int> selSlot_{-1};
+  std::chrono::steady_clock::time_point selDeadline_;
 };
 
 struct str_ProgHeader {
@@ -151,8 +200,8 @@ class TlaQZProgHeaders : public TlaQZProgEEProm {
   ~TlaQZProgHeaders() override;
 
   // Selects each slot from FirstProg to LastProg and reads its header (the
-  // first block of "EEProgHeader"); stops at the first failure. LastProg
-  // becomes the last slot whose selection succeeded.
+  // first block of "EEProgHeader"); stops at the first failure or Abort (-8).
+  // LastProg becomes the last slot whose selection succeeded.
   std::int32_t DoExecute(TModbusSrv& server) override;
   // LastOk false, Index 0, every header "?????", "-----", "-----", "-----".
   void Reset() override;
@@ -171,6 +220,7 @@ class TlaQZProgHeaders : public TlaQZProgEEProm {
  private:
   std::atomic<std::uint16_t> firstProg_{0};
   std::atomic<std::uint16_t> index_{0};
+  int next_ = 0;  // the slot of the range a running transfer is at (worker)
   std::atomic<std::uint16_t> lastProg_{0};
   std::uint16_t slotCount_ = 0;
   std::unique_ptr<TlaRegBlock> blocks_;  // "EEProgHeader"
@@ -185,7 +235,8 @@ class TlaQZProgMove : public TlaQZProgEEProm {
   ~TlaQZProgMove() override;
 
   // Clears Differs, selects ProgNum, then moves "EEProgram" as MoveMode says
-  // (nothing for mode 0, -8 for an unknown mode).
+  // (nothing for mode 0, -8 for an unknown mode). From the machine, the image
+  // takes the program only once all of it has come.
   std::int32_t DoExecute(TModbusSrv& server) override;
   void UpdateName() override;  // "ProgMove[slave]"
 

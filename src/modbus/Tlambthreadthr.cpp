@@ -195,6 +195,7 @@ bool TlaMBThread::RunItem(TlaMBTransaction& transa) {
     transa.SetActive(false);
     return false;
   }
+  if (transa.GetContinuing()) return false;  // nothing to tell yet
   lastError_ = r;
   if (r == kMBSuccess ? transa.DisableOnSuccess.load() : transa.DisableOnError.load()) transa.SetActive(false);
   bool timedOut = false;

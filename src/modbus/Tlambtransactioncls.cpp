@@ -74,7 +74,9 @@ std::int32_t TlaMBTransaction::Run(TModbusSrv& server) {
     explicit BusyScope(std::atomic<bool>& b) : busy(b) { busy = true; }
     ~BusyScope() { busy = false; }
   } scope(busy_);
+  continuing_ = false;
   const std::int32_t r = Execute(server);
+  if (continuing_.load()) return r;
   if (r == kMBSuccess) lastSuccess_ = kd::Now();
   resultChanged_ = r != lastResult_.load();
   lastResult_ = r;
@@ -146,6 +148,11 @@ std::int32_t TlaMBTransaction::ReadRegisters(TModbusSrv& server, std::uint16_t a
 
 // ---------------------------------------------------------------------------
 // Scheduling and owners
+
+void TlaMBTransaction::ContinueNextPass() {
+  continuing_ = true;
+  countdown_ = 0;
+}
 
 void TlaMBTransaction::SetActive(bool active) {
   if (!active) countdown_ = 0;

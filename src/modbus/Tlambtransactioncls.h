@@ -2,9 +2,10 @@
 // TlaMBTransaction: one unit of work on a Modbus connection. The
 // connection's worker runs it when it is due (IsDue, Run); its outcome
 // reaches the main thread through a hidden message window of its own:
-// WM_USER+1 after every run (Notify), WM_USER+2 progress (Progress),
-// WM_USER+3 cancel (Cancel), in posting order. A destroyed transaction
-// receives nothing of what was still queued for it.
+// WM_USER+1 after every run (Notify; a run that continues at the next pass
+// is not over and posts nothing), WM_USER+2 progress (Progress), WM_USER+3
+// cancel (Cancel), in posting order. A destroyed transaction receives nothing
+// of what was still queued for it.
 //
 // Threads: IsDue, Run, TxRx and Execute run on the worker only; Notify,
 // Progress, Cancel and every other operation on the main thread. The fields
@@ -78,8 +79,12 @@ class TlaMBTransaction {
   // Countdown 0 runs at the next pass and then every Period-th pass.
   bool IsDue();
   // Busy while Execute runs; LastSuccess on result 0; ResultChanged when the
-  // result differs from the last one; LastResult. Returns the result.
+  // result differs from the last one; LastResult. Returns the result. A run
+  // whose Execute called ContinueNextPass records none of these.
   std::int32_t Run(TModbusSrv& server);
+  // The last run is not over (its Execute called ContinueNextPass): the
+  // worker neither posts nor disables it, and runs it again at its next pass.
+  bool GetContinuing() const { return continuing_.load(); }
   // Exchanges Query; on failure repeats while the server's Retries allow
   // (at most Retries + 1 exchanges). Response holds the answer on success.
   std::int32_t TxRx(TModbusSrv& server);
@@ -133,6 +138,11 @@ class TlaMBTransaction {
  protected:
   // Leaves the owner now (see the top of this file). Idempotent.
   void LeaveOwner();
+  // Execute (worker): this run is not over, the next one goes on with it. It
+  // waits outside the pass (and so outside every lock) for what it needs,
+  // instead of inside Execute: the transaction stays active and is due at the
+  // next pass; the run's result is not recorded and nothing is posted for it.
+  void ContinueNextPass();
   // Notify of the done/error pair: onError(this, LastResult) after a
   // failure, else onDone(this, doneValue); each when assigned.
   void RaiseDoneOrError(const TlaTransaEvent& onDone, const TlaTransaEvent& onError, std::int32_t doneValue = 0);
@@ -178,4 +188,5 @@ class TlaMBTransaction {
   std::atomic<TlaMBDevice*> ownerDevice_{nullptr};
   std::atomic<std::int32_t> lastResult_{0};
   std::atomic<bool> resultChanged_{false};
+  std::atomic<bool> continuing_{false};
 };

@@ -81,7 +81,15 @@ int ReplaceFile(const std::string& path, std::string_view data, mode_t newMode) 
       return errno;
     }
   }
-  if (existed && ::fchmod(tmp.fd, st.st_mode & 07777) != 0) return errno;
+  if (existed) {
+    // The owner and group of the old file where the system allows it (a
+    // change of owner clears the set-id bits), then its permission bits.
+    if (::fchown(tmp.fd, st.st_uid, st.st_gid) != 0 &&
+        ::fchown(tmp.fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+      // Not ours to give: the file takes the creator's group.
+    }
+    if (::fchmod(tmp.fd, st.st_mode & 07777) != 0) return errno;
+  }
   if (!WriteAll(tmp.fd, data) || ::fsync(tmp.fd) != 0) return errno;
   const int fd = tmp.fd;
   tmp.fd = -1;

@@ -197,3 +197,50 @@ TEST_F(DeviceCollection, LookUpsAndDeletion) {
   ASSERT_NE(plain.AddDeviceFromIniFile("Drive A", dir.File("devices.ini")), nullptr);
   EXPECT_EQ(plain.GetDevice(0)->ClassName(), "TlaDeviceSlave");
 }
+
+// An OnMaxDeviceCount handler may make room and take the refused device in
+// after all: the set then owns it, so nobody else deletes it. One that takes
+// it in and deletes it again leaves nothing to delete twice.
+TEST_F(DeviceCollection, HandlerThatTakesTheRefusedDeviceIn) {
+  const std::string file = dir.Write("devices.ini", kThreeDevices);
+  struct Case {
+    const char* what;
+    bool deleteAgain;
+    std::vector<std::string> names;  // the set afterwards
+  };
+  const Case cases[] = {
+      {"room made, taken in", false, {"Drive B", "Drive C"}},
+      {"taken in, deleted again", true, {"Drive B"}},
+  };
+  for (const Case& k : cases) {
+    Collection c;
+    c.OnMaxDeviceCount = [&](TlaDeviceCollection*, TlaDeviceSlave* d) {
+      c.DeleteDevice(c.GetDevice(0));
+      EXPECT_TRUE(c.AddDevice(d)) << k.what;
+      if (k.deleteAgain) c.DeleteDevice(d);
+    };
+    c.CreateSetFromIniFile(file);
+    std::vector<std::string> names;
+    for (int i = 0; i < c.GetCountDevice(); ++i)
+      names.push_back(c.GetDevice(i)->DeviceSetup()->GetName());
+    EXPECT_EQ(names, k.names) << k.what;
+    EXPECT_EQ(CountedDevice::alive, c.GetCountDevice()) << k.what;
+  }
+
+  // The loader hands back the device the set now holds; a device of the
+  // caller's taken in that way is the set's.
+  Collection c;
+  ASSERT_NE(c.AddDeviceFromIniFile("Drive A", file), nullptr);
+  ASSERT_NE(c.AddDeviceFromIniFile("Drive B", file), nullptr);
+  c.OnMaxDeviceCount = [&](TlaDeviceCollection*, TlaDeviceSlave* d) {
+    c.DeleteDevice(c.GetDevice(0));
+    c.AddDevice(d);
+  };
+  TlaDeviceSlave* third = c.AddDeviceFromIniFile("Drive C", file);
+  EXPECT_NE(third, nullptr);
+  EXPECT_EQ(c.FindByName("Drive C"), third);
+  auto mine = std::make_unique<CountedDevice>(nullptr);
+  EXPECT_TRUE(c.AddDevice(mine.get()));
+  EXPECT_EQ(c.GetDevice(1), mine.release());  // owned by the set now
+  EXPECT_EQ(c.GetCountDevice(), 2);
+}

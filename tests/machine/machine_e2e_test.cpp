@@ -2,6 +2,7 @@
 // over TCP, the way a program would drive them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "MachineTestSupport.h"
@@ -67,6 +68,33 @@ class QZMachineRoad : public mbtest::MbClientTest {
   int Value(const char* name) {
     return machine_.GetRegister(std::string(name))->GetValueInteger(0);
   }
+  // A register of the simulated machine, read by a master of its own.
+  int SimRegister(const char* name) {
+    if (!other_) other_ = OpenTcp(sim_->TcpPort());
+    Bytes answer;
+    const auto address = machine_.GetRegister(std::string(name))->Definition->RegAddr;
+    EXPECT_EQ(Exchange(*other_, {1, 3, static_cast<std::uint8_t>(address >> 8),
+                                static_cast<std::uint8_t>(address & 0xFF), 0, 1},
+                       answer),
+              0);
+    return answer.size() == 5 ? answer[3] << 8 | answer[4] : -1;
+  }
+  // Closures that log "<what> <value>" for one transfer.
+  TlaTransaEvent Log(const std::string& what) {
+    return [this, what](TlaMBTransaction*, std::int32_t v) {
+      events_.push_back(what + " " + std::to_string(v));
+    };
+  }
+  // Passes of the worker over the machine: the state word is read again.
+  void WaitForPolls(int n) {
+    TlaMBTransaction* state = Transaction("StateTerra");
+    ASSERT_NE(state, nullptr);
+    std::set<double> reads;
+    ASSERT_TRUE(RunUntil([&] {
+      reads.insert(state->GetLastSuccess());
+      return static_cast<int>(reads.size()) > n;
+    }));
+  }
 
   TlaDMCollection coll_;
   std::unique_ptr<kdsim::SimProcess> sim_;
@@ -74,6 +102,8 @@ class QZMachineRoad : public mbtest::MbClientTest {
   std::unique_ptr<TlaMBThread> worker_;
   bool finished_ = false;
   std::int32_t result_ = 0;
+  std::vector<std::string> events_;
+  std::unique_ptr<TModbusSrv> other_;  // a master of the test's own
 };
 
 // qzmachine-sim answers with the identity its data model names first.
@@ -206,6 +236,81 @@ TEST_F(QZMachineRoad, ProgramsBetweenMachineFileAndSlots) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), std::make_pair(kProgramRegisters, kProgramRegisters));
   EXPECT_EQ(machine_.GetNodeState(), 163);
+}
+
+// The line drops after three of the program's six blocks: the move ends with
+// the time-out and OnError, and the image keeps the program it had.
+TEST_F(QZMachineRoad, LineDroppedMidTransfer) {
+  Connect({"--drop-after", "3"});
+  TlaQZProgMove* move = machine_.CreateProgMoveTransaction(Log("done"), {}, Log("error"), {});
+  ASSERT_NE(move, nullptr);
+  SetProgramBytes(machine_, Bytes(kProgramBytes, 0x5A));
+  ASSERT_TRUE(machine_.MoveProgFromRemote(3));
+  ASSERT_TRUE(RunUntil([&] { return !events_.empty(); }, 60s));
+  EXPECT_EQ(events_, std::vector<std::string>{"error " + std::to_string(kMBTimeout)});
+  EXPECT_EQ(move->GetLastResult(), kMBTimeout);
+  EXPECT_EQ(ProgramBytes(machine_), Bytes(kProgramBytes, 0x5A));
+}
+
+// While a selection waits for the machine, the device's transactions can be
+// counted, a transfer created and the slave address changed at once; an abort
+// then ends the header read with -8.
+TEST_F(QZMachineRoad, SelectionWaitsOutsideTheLocks) {
+  Connect({"--hold-select", "0"});
+  TlaQZProgHeaders* headers = machine_.CreateProgHeaderTransaction(Log("done"), {}, Log("error"), {});
+  ASSERT_NE(headers, nullptr);
+  headers->SelectTimeoutMs = 60000;
+  ASSERT_TRUE(machine_.AskForProgHeaders(0, 1));
+  ASSERT_TRUE(RunUntil([&] { return headers->GetRunning(); }));
+  ASSERT_TRUE(RunUntil([&] { return SimRegister("NewSelProgEE") == 1; }));
+  const int count = machine_.GetTransaCount();
+  EXPECT_NE(machine_.CreateProgMoveTransaction({}, {}, {}, {}), nullptr);
+  EXPECT_EQ(machine_.GetTransaCount(), count + 1);
+  machine_.ChangeSlaveAddress(1);
+  // All three came back while the machine still has not confirmed.
+  EXPECT_TRUE(headers->GetRunning());
+  loop_.ProcessEvents();
+  EXPECT_TRUE(events_.empty());
+
+  headers->Abort = true;
+  ASSERT_TRUE(RunUntil([&] { return !events_.empty(); }));
+  EXPECT_EQ(events_, std::vector<std::string>{"error -8"});
+  EXPECT_FALSE(headers->GetRunning());
+}
+
+// The connection is disabled while one transfer waits for its selection and
+// another for its turn: both are cancelled (OnCancel) and neither runs when
+// the connection comes back.
+TEST_F(QZMachineRoad, DisabledConnectionCancelsPendingTransfers) {
+  Connect({"--hold-select", "0"});
+  TlaQZProgHeaders* headers =
+      machine_.CreateProgHeaderTransaction(Log("headers done"), {}, Log("headers error"),
+                                           Log("headers cancel"));
+  TlaQZProgMove* move = machine_.CreateProgMoveTransaction(Log("move done"), {}, Log("move error"),
+                                                           Log("move cancel"));
+  ASSERT_TRUE(headers && move);
+  headers->SelectTimeoutMs = 60000;
+  ASSERT_TRUE(machine_.AskForProgHeaders(0, 1));
+  ASSERT_TRUE(RunUntil([&] { return headers->GetRunning(); }));
+  ASSERT_TRUE(RunUntil([&] { return SimRegister("NewSelProgEE") == 1; }));
+  ASSERT_TRUE(machine_.MoveProgToRemote(7));
+  worker_->Setup().Enabled = false;
+  ASSERT_TRUE(RunUntil([&] { return events_.size() >= 2; }));
+  std::sort(events_.begin(), events_.end());
+  EXPECT_EQ(events_, (std::vector<std::string>{"headers cancel 0", "move cancel 0"}));
+  EXPECT_FALSE(headers->GetActive() || headers->GetRunning() || move->GetActive());
+
+  worker_->Setup().Enabled = true;
+  ASSERT_TRUE(RunUntil([&] { return machine_.UpdateSlaveState() == slaveOnline; }));
+  WaitForPolls(3);
+  loop_.ProcessEvents();
+  EXPECT_EQ(events_.size(), 2u);
+  EXPECT_EQ(SimRegister("NewSelProgEE"), 1);  // slot 7 was never selected
+  // Asked again, it runs.
+  ASSERT_TRUE(machine_.MoveProgToRemote(7));
+  ASSERT_TRUE(RunUntil([&] { return events_.size() == 3; }));
+  EXPECT_EQ(events_.back(), "move done 0");
+  EXPECT_EQ(SimRegister("ActSelProgEE"), 8);
 }
 
 }  // namespace

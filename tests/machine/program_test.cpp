@@ -1,8 +1,14 @@
 // The machine program and its file: layout, round trip, the version rule,
 // and files that must be refused without touching the program or the disk.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "MachineTestSupport.h"
 #include "TestSupport.h"
@@ -202,6 +208,7 @@ TEST_F(ProgramFileTest, RefusedFilesChangeNothing) {
     p->Lines.Add("kept");
     EXPECT_EQ(p->LoadFromFile(path), c.result) << c.what;
     EXPECT_FALSE(p->GetIsOpen()) << c.what;
+    EXPECT_EQ(p->RegDefs(), nullptr) << c.what;
     EXPECT_EQ(p->GetCurrentVersion(), "") << c.what;
     EXPECT_EQ(p->Lines.Lines(), std::vector<std::string>{"kept"}) << c.what;
     // After a refusal the same object still takes a good file.
@@ -241,6 +248,113 @@ TEST_F(ProgramFileTest, FailedSaveKeepsTheFile) {
   ASSERT_TRUE(p->CreateRegDataBuffer(&foreign));
   EXPECT_EQ(p->SaveToFile(path), qzFileNoImage);
   EXPECT_EQ(kdtest::ReadFile(path), "old contents");
+}
+
+// Files no loader may read whole: each gives its result at once and reads
+// no more than a program and its bounded text; the program stays as it was.
+TEST_F(ProgramFileTest, HugeAndEndlessFilesAreRefusedAtOnce) {
+  const Bytes data = ProgramBytes(*Sample());
+  const std::string valid = ProgramFile(kMachineVersion + "\n\r", kProgramRegisters,
+                                        kProgramBytes, std::string(data.begin(), data.end()));
+  const std::size_t text = TlaQZProgram::kMaxTextBytes;
+  // A file of `size` bytes that begins with `head` (sparse past it).
+  auto sized = [&](const char* name, const std::string& head, off_t size) {
+    const std::string path = files_.File(name);
+    kdtest::WriteFile(path, head);
+    EXPECT_EQ(::truncate(path.c_str(), size), 0) << name;
+    return path;
+  };
+  const std::string fifo = files_.File("fifo.qzp");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const off_t gb3 = off_t{3} << 30;
+  struct Case {
+    const char* what;
+    std::string path;
+    std::uint8_t result;
+  };
+  const Case cases[] = {
+      {"3 GB with the header of a program", sized("big.qzp", valid, gb3), qzFileTotals},
+      {"3 GB of zeros", sized("zeros.qzp", "", gb3), qzFileNotProgram},
+      {"1 GB of text after the program", sized("text.qzp", valid, off_t{1} << 30), qzFileTotals},
+      {"one byte of text too many", sized("over.qzp", valid, valid.size() + text + 1),
+       qzFileTotals},
+      {"text that grows past the bound when saved (LF to CR LF)",
+       sized("lf.qzp", valid + std::string(text, '\n'), valid.size() + text), qzFileTotals},
+      {"the longest text",
+       sized("full.qzp", valid + std::string(text - 2, 'x') + "\r\n", valid.size() + text),
+       qzFileDone},
+      {"a device without end", "/dev/zero", qzFileIo},
+      {"a FIFO nobody writes", fifo, qzFileIo},
+  };
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  for (const Case& c : cases) {
+    auto p = NewProgram();
+    p->Lines.Add("kept");
+    auto load = std::async(std::launch::async, [&] { return p->LoadFromFile(c.path); });
+    if (load.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << c.what << ": no result after 20 s";
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // lets a FIFO reader go on
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_EQ(load.get(), c.result) << c.what;
+    if (c.result == qzFileDone) {
+      EXPECT_EQ(p->Lines.Count(), 1) << c.what;
+      EXPECT_EQ(p->SaveToFile(files_.File("again.qzp")), qzFileDone) << c.what;
+      continue;
+    }
+    EXPECT_FALSE(p->GetIsOpen()) << c.what;
+    EXPECT_EQ(p->RegDefs(), nullptr) << c.what;
+    EXPECT_EQ(p->Lines.Lines(), std::vector<std::string>{"kept"}) << c.what;
+  }
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
+}
+
+// A file that may not be written is refused and stays as it was; a replaced
+// file keeps its permission bits and its group.
+TEST_F(ProgramFileTest, SaveKeepsWhatTheFileIs) {
+  auto p = Sample();
+  const std::string locked = files_.Write("locked.qzp", "kept as it is");
+  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+  EXPECT_EQ(p->SaveToFile(locked), qzFileIo);
+  EXPECT_EQ(kdtest::ReadFile(locked), "kept as it is");
+  struct stat st {};
+  ASSERT_EQ(::stat(locked.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  const std::string fifo = files_.File("fifo.qzp");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(p->SaveToFile(fifo), qzFileIo);  // no regular file: it stays
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // Another group of the user's (any one for the superuser), when there is one.
+  gid_t group = ::getegid();
+  if (::geteuid() == 0) {
+    group = 4242;
+  } else {
+    gid_t groups[64];
+    const int n = ::getgroups(64, groups);
+    for (int i = 0; i < n; ++i)
+      if (groups[i] != group) group = groups[i];
+  }
+  const std::string shared = files_.Write("shared.qzp", "old");
+  ASSERT_EQ(::chown(shared.c_str(), static_cast<uid_t>(-1), group), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+  ASSERT_EQ(p->SaveToFile(shared), qzFileDone);
+  ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_gid, group);
+  auto q = NewProgram();
+  EXPECT_EQ(q->LoadFromFile(shared), qzFileDone);
+  EXPECT_EQ(ProgramBytes(*q), ProgramBytes(*p));
+
+  // Text no loader would take back is not saved.
+  const std::string saved = kdtest::ReadFile(shared);
+  p->Lines.Add(std::string(TlaQZProgram::kMaxTextBytes, 'x'));
+  EXPECT_EQ(p->SaveToFile(shared), qzFileTotals);
+  EXPECT_EQ(kdtest::ReadFile(shared), saved);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // through mbserver over TCP; the machine keeps every request it got.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -68,6 +69,35 @@ class LocalMachine {
   mbtest::CannedSlave server_;  // last: its thread answers through the members above
 };
 
+// Runs a transfer as the worker would, pass after pass, until it is over
+// (the machine confirms a selection in its own time).
+std::int32_t RunToEnd(TlaMBTransaction& transfer, TModbusSrv& server) {
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  std::int32_t r = transfer.Run(server);
+  while (transfer.GetContinuing() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+    r = transfer.Run(server);
+  }
+  EXPECT_FALSE(transfer.GetContinuing()) << transfer.GetName() << " not over after 30 s";
+  return r;
+}
+
+// The whole register image.
+Bytes Image(const TlaRegDataBuffer& image) {
+  return mbtest::Contents(*image.DataBuffer());
+}
+
+void FillImage(const TlaRegDataBuffer& image, std::uint8_t value) {
+  TlaThreadBuffer::WriteAccess write(*image.DataBuffer());
+  std::fill_n(write.Data(), image.DataBuffer()->Size(), value);
+}
+
+// The answer carries a block of registers (more than the one register of a
+// selection's confirmation or a program number).
+bool IsBlockAnswer(const Bytes& answer) {
+  return answer.size() > 3 && answer[1] == 3 && answer[2] > 2;
+}
+
 // Function-3 reads among the requests, as (first, count).
 std::vector<std::pair<int, int>> Reads(const std::vector<Bytes>& requests, int from) {
   std::vector<std::pair<int, int>> reads;
@@ -101,11 +131,11 @@ TEST_F(QZTransferTest, SlotSelectionHandshake) {
   StartShipped();
   TlaQZProgMove* move = Move();
   move->SetProgNum(kSlots);  // past the last slot: nothing is sent
-  EXPECT_EQ(move->Run(*srv_), kMBSpecialFailed);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSpecialFailed);
   EXPECT_TRUE(local_->Requests().empty());
 
   move->SetProgNum(kSlots - 1);
-  EXPECT_EQ(move->Run(*srv_), kMBSuccess);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSuccess);
   EXPECT_TRUE(move->GetLastOk());
   EXPECT_EQ(local_->Register("NewSelProgEE"), kSlots);
   EXPECT_EQ(local_->Register("ActSelProgEE"), kSlots);
@@ -119,12 +149,12 @@ TEST_F(QZTransferTest, SlotSelectionHandshake) {
   // A selection the machine refuses, and one it never confirms.
   local_->With([](kdsim::SimMachine& m) { m.Setup().FailSelect = 2; });
   move->SetProgNum(2);
-  EXPECT_EQ(move->Run(*srv_), kd::mb::ExceptionResult(4));
+  EXPECT_EQ(RunToEnd(*move, *srv_), kd::mb::ExceptionResult(4));
   EXPECT_FALSE(move->GetLastOk());
   local_->With([](kdsim::SimMachine& m) { m.Setup().HoldSelect = 3; });
   move->SelectTimeoutMs = 200;
   move->SetProgNum(3);
-  EXPECT_EQ(move->Run(*srv_), kMBSpecialFailed);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBSpecialFailed);
   EXPECT_EQ(local_->Register("ActSelProgEE"), 0);
 }
 
@@ -133,7 +163,7 @@ TEST_F(QZTransferTest, HeadersOfASlotRange) {
   std::vector<std::pair<int, int>> progress;
   TlaQZProgHeaders* headers = machine_.CreateProgHeaderTransaction(
       {}, [&](TlaMBTransaction*, int a, int b) { progress.emplace_back(a, b); }, {}, {});
-  ASSERT_EQ(headers->Run(*srv_), kMBSuccess);
+  ASSERT_EQ(RunToEnd(*headers, *srv_), kMBSuccess);
   EXPECT_TRUE(headers->GetLastOk());
   EXPECT_EQ(headers->GetLastProg(), kSlots - 1);
   for (int k = 0; k < kSlots; ++k) {
@@ -152,7 +182,7 @@ TEST_F(QZTransferTest, HeadersOfASlotRange) {
   local_->With([](kdsim::SimMachine& m) { m.Setup().FailSelect = 2; });
   headers->SetLastProg(9);
   EXPECT_EQ(headers->GetHeader(0).Name, "?????");  // a new range drops what was read
-  EXPECT_EQ(headers->Run(*srv_), kd::mb::ExceptionResult(4));
+  EXPECT_EQ(RunToEnd(*headers, *srv_), kd::mb::ExceptionResult(4));
   EXPECT_FALSE(headers->GetLastOk());
   EXPECT_EQ(headers->GetLastProg(), 1);
   EXPECT_EQ(Shown(headers->GetHeader(1).Name), "PROG02");
@@ -173,7 +203,7 @@ TEST_F(QZTransferTest, BlocksAtTheLimitAreCut) {
       {}, [&](TlaMBTransaction*, int a, int b) { progress.emplace_back(a, b); }, {}, {});
   move->SetProgNum(1);
   move->StartMove(TlaQZProgMove::FromMachine);
-  ASSERT_EQ(move->Run(*srv_), kMBSuccess);
+  ASSERT_EQ(RunToEnd(*move, *srv_), kMBSuccess);
   EXPECT_EQ(Reads(local_->Requests(), 11), (std::vector<std::pair<int, int>>{{11, 4}, {15, 4}}));
   EXPECT_EQ(ProgramBytes(machine_), local_->With([](kdsim::SimMachine& m) { return m.Slot(1); }));
   loop_.ProcessEvents();
@@ -192,7 +222,7 @@ TEST_F(QZTransferTest, AnswersOfTheWrongSize) {
   TlaQZProgMove* move = Move();
   move->SetProgNum(0);
   move->StartMove(TlaQZProgMove::FromMachine);
-  EXPECT_EQ(move->Run(*srv_), kMBAnswerSize);
+  EXPECT_EQ(RunToEnd(*move, *srv_), kMBAnswerSize);
   EXPECT_EQ(ProgramBytes(machine_), Bytes(kProgramBytes, 0));
 
   TlaQZActProgRAM* ram = machine_.ReqActProgRead({}, {}, {}, {});
@@ -208,7 +238,7 @@ TEST_F(QZTransferTest, StartMoveWhileRunningIsIgnored) {
   move->SetProgNum(5);
   move->StartMove(TlaQZProgMove::FromMachine);
   std::int32_t result = -1;
-  std::thread run([&] { result = move->Run(*srv_); });
+  std::thread run([&] { result = RunToEnd(*move, *srv_); });
   const auto until = std::chrono::steady_clock::now() + 10s;
   while (!move->GetRunning() && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(1ms);
@@ -221,6 +251,75 @@ TEST_F(QZTransferTest, StartMoveWhileRunningIsIgnored) {
   run.join();
   EXPECT_EQ(result, kMBSuccess);
   EXPECT_EQ(ProgramBytes(machine_), local_->With([](kdsim::SimMachine& m) { return m.Slot(5); }));
+}
+
+// An abort ends a move or a header read with -8 and OnError, never OnDone(0);
+// a move from the machine leaves the image as it was.
+TEST_F(QZTransferTest, AbortIsAFailure) {
+  StartShipped();
+  FillImage(machine_, 0x5A);
+  const Bytes before = Image(machine_);
+  std::vector<std::string> events;
+  auto record = [&](const char* what) {
+    return [&events, what](TlaMBTransaction*, std::int32_t v) {
+      events.push_back(what + std::to_string(v));
+    };
+  };
+  TlaQZProgMove* move = machine_.CreateProgMoveTransaction(record("done "), {}, record("error "), {});
+  TlaQZProgHeaders* headers =
+      machine_.CreateProgHeaderTransaction(record("done "), {}, record("error "), {});
+  struct Case {
+    const char* what;
+    TlaQZProgEEProm* transfer;
+  };
+  move->SetProgNum(4);
+  move->StartMove(TlaQZProgMove::FromMachine);
+  const Case cases[] = {{"move", move}, {"headers", headers}};
+  for (const Case& c : cases) {
+    local_->Tamper([transfer = c.transfer](Bytes& answer) {
+      if (IsBlockAnswer(answer)) transfer->Abort = true;  // after the first block
+    });
+    events.clear();
+    EXPECT_EQ(RunToEnd(*c.transfer, *srv_), kMBSpecialFailed) << c.what;
+    EXPECT_FALSE(c.transfer->GetLastOk()) << c.what;
+    c.transfer->Notify();
+    EXPECT_EQ(events, std::vector<std::string>{"error -8"}) << c.what;
+  }
+  EXPECT_EQ(Image(machine_), before);
+}
+
+// A read that fails part-way takes nothing into the image: no program made of
+// the first blocks of one and the rest of another.
+TEST_F(QZTransferTest, FailedReadLeavesTheImage) {
+  StartShipped();
+  FillImage(machine_, 0x5A);
+  const Bytes before = Image(machine_);
+  TlaQZProgMove* move = Move();
+  move->SetProgNum(4);
+  TlaQZActProgRAM* ram = machine_.ReqActProgRead({}, {}, {}, {});
+  struct Case {
+    const char* what;
+    TlaMBTransaction* transfer;
+    std::function<void()> start;
+  };
+  const Case cases[] = {
+      {"move from the machine", move, [&] { move->StartMove(TlaQZProgMove::FromMachine); }},
+      {"running program", ram, [&] { ram->StartRequest(3); }},
+  };
+  for (const Case& c : cases) {
+    std::atomic<int> blocks = 0;  // counted where the machine answers
+    local_->Tamper([&blocks](Bytes& answer) {
+      if (IsBlockAnswer(answer) && ++blocks == 3) answer = {1, 0x83, 4};  // the third block
+    });
+    c.start();
+    EXPECT_EQ(RunToEnd(*c.transfer, *srv_), kd::mb::ExceptionResult(4)) << c.what;
+    EXPECT_EQ(blocks.load(), 3) << c.what;
+    EXPECT_EQ(Image(machine_), before) << c.what;
+  }
+  local_->Tamper({});
+  ram->StartRequest(3);
+  ASSERT_EQ(RunToEnd(*ram, *srv_), kMBSuccess);
+  EXPECT_NE(Image(machine_), before);
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ class SimDevice {
   // ByteSize(first, count) bytes, as on the wire); false: the device refuses
   // it (the slave answers exception 4).
   virtual bool Write(int first, int count, std::span<const std::uint8_t> bytes) = 0;
+  // False: the device leaves this request (a frame for it) unanswered.
+  virtual bool Answers(std::span<const std::uint8_t> /*request*/) { return true; }
 };
 
 }  // namespace kdsim

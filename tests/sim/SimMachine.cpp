@@ -116,4 +116,17 @@ bool SimMachine::Write(int first, int count, std::span<const std::uint8_t> bytes
   return true;
 }
 
+bool SimMachine::Answers(std::span<const std::uint8_t> request) {
+  if (settings_.DropAfter < 0) return true;
+  if (programRequests_ > settings_.DropAfter) return false;  // dropped
+  if (request.size() >= 6 && (request[1] == 0x03 || request[1] == 0x10)) {
+    const int first = request[2] << 8 | request[3];
+    const int last = first + (request[4] << 8 | request[5]) - 1;
+    if (std::any_of(eeProgram_.begin(), eeProgram_.end(),
+                    [&](int a) { return first <= a && a <= last; }))
+      ++programRequests_;
+  }
+  return programRequests_ <= settings_.DropAfter;
+}
+
 }  // namespace kdsim

@@ -14,7 +14,9 @@
 // registers go into the selected slot. A write of a value that names no slot,
 // or of FailSelect + 1, is refused (exception 4); the selection of HoldSelect
 // is never confirmed. ActSelProgEE is not written by masters; every other
-// register keeps what a master writes.
+// register keeps what a master writes. With DropAfter n the machine answers n
+// reads or writes of the EEProgram registers, then nothing at all any more
+// (the line dropped).
 //
 // Slot k starts with the program "PROGnn" (EEPROM, nn = k + 1) or "BOXnn"
 // (memory box, nn counted from 1), client "CLIENTE <k + 1>", a material, the
@@ -36,6 +38,7 @@ class SimMachine : public SimDevice {
     double SelectDelay = 0.05;  // seconds until a selection is confirmed
     int FailSelect = -1;        // a slot whose selection is refused
     int HoldSelect = -1;        // a slot whose selection is never confirmed
+    int DropAfter = -1;         // program requests answered before the line drops
   };
 
   // Raises kd::Exception when the file is missing or lacks what the machine needs.
@@ -44,6 +47,7 @@ class SimMachine : public SimDevice {
   void Update(double now) override;
   const SimRegisterMap& Map() const override { return map_; }
   bool Write(int first, int count, std::span<const std::uint8_t> bytes) override;
+  bool Answers(std::span<const std::uint8_t> request) override;
 
   Settings& Setup() { return settings_; }
   SimRegisterMap& Registers() { return map_; }
@@ -72,6 +76,7 @@ class SimMachine : public SimDevice {
   int selected_ = 0;  // slot + 1 of the program in the EEProgram registers, 0 for none
   int pending_ = 0;   // slot + 1 being selected, 0 for none
   double confirmAt_ = 0.0;
+  int programRequests_ = 0;  // reads and writes of the EEProgram registers
   double now_;
 };
 

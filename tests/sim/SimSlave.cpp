@@ -55,6 +55,7 @@ std::optional<std::vector<std::uint8_t>> SimSlave::Handle(std::span<const std::u
                                                           double now) {
   if (silent_ || request.size() < 2 || request[0] != address_) return std::nullopt;
   drive_.Update(now);
+  if (!drive_.Answers(request)) return std::nullopt;
   switch (request[1]) {
     case 0x03: return ReadHolding(request);
     case 0x06: return WriteSingle(request);

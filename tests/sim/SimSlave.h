@@ -9,7 +9,8 @@
 // register at the index). Exceptions: 1 unknown function, 2 address outside the
 // map, 3 bad count or length (also a transfer above the model's MaxBufferSize - 5
 // data bytes), 4 a write the device refuses (the drive: EEPROM not kept).
-// Frames for another slave address get no answer.
+// Frames for another slave address, and those the device does not answer
+// (SimDevice::Answers), get no answer.
 #include <cstdint>
 #include <optional>
 #include <span>

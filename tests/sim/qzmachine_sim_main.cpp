@@ -32,6 +32,8 @@ const char kUsage[] =
     "  --select-delay MS      time until a slot selection is confirmed (default 50)\n"
     "  --fail-select SLOT     refuse the selection of this slot (exception 4)\n"
     "  --hold-select SLOT     never confirm the selection of this slot\n"
+    "  --drop-after N         answer N reads or writes of the program registers,\n"
+    "                         then nothing at all any more (the line dropped)\n"
     "  --help                 this text\n"
     "\n"
     "The slot-selection handshake: write slot + 1 to NewSelProgEE, then read\n"
@@ -73,6 +75,8 @@ MachineOptions TakeMachineOptions(std::vector<std::string>& args) {
       m.settings.FailSelect = Number(a, value(), 0, 65534);
     } else if (a == "--hold-select") {
       m.settings.HoldSelect = Number(a, value(), 0, 65534);
+    } else if (a == "--drop-after") {
+      m.settings.DropAfter = Number(a, value(), 0, 1000000);
     } else {
       rest.push_back(a);
     }

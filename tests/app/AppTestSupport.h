@@ -118,6 +118,8 @@ class SimulatedDrive {
   // and answers again.
   void Pause();
   void Resume();
+  // The program's end of the line (COM1).
+  const std::string& Line() const { return ptys_.B(); }
 
  private:
   kdtest::SocatPair ptys_;

@@ -24,14 +24,10 @@ constexpr int kVirtualInput = 25;
 const QString kFound = "Device version found: KDP7_KD730v105";
 const QString kDescription = "Device description: KD730 DC drive, firmware 1.04 and 1.05";
 
-class Reconnect : public ::testing::Test {
+class Reconnect : public ProgramOnDrive {
  protected:
   void SetUp() override {
-    folder_.WriteSampleIni();
-    folder_.RegisterServer();
-    drive_ = std::make_unique<SimulatedDrive>(folder_);
-    forms_ = std::make_unique<TProgramForms>();
-    MainForm->show();
+    ProgramOnDrive::SetUp();
     MainForm->acOpenConnection->trigger();
     // The first setup read opens the window, whose showing reads once more.
     ASSERT_TRUE(PumpUntil([] {
@@ -41,7 +37,6 @@ class Reconnect : public ::testing::Test {
     ASSERT_TRUE(Drive().WriteReg(Drive().VirtualInput, true));
     transactions_ = Drive().GetTransaCount();
   }
-  void TearDown() override { forms_.reset(); }
 
   static std::string Log() { return MainForm->Memo->toPlainText().toStdString(); }
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
@@ -78,9 +73,6 @@ class Reconnect : public ::testing::Test {
     EXPECT_EQ(script.Remaining(), 0);
   }
 
-  ProgramFolder folder_;
-  std::unique_ptr<SimulatedDrive> drive_;
-  std::unique_ptr<TProgramForms> forms_;
   int transactions_ = 0;
 };
 

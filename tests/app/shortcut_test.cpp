@@ -19,17 +19,8 @@ using namespace apptest;
 
 namespace {
 
-class MainKeys : public ::testing::Test {
+class MainKeys : public ProgramOnDrive {
  protected:
-  void SetUp() override {
-    folder_.WriteSampleIni();
-    folder_.RegisterServer();
-    drive_ = std::make_unique<SimulatedDrive>(folder_);
-    forms_ = std::make_unique<TProgramForms>();
-    MainForm->show();
-  }
-  void TearDown() override { forms_.reset(); }
-
   // The window shown and active, then the key pressed in it.
   static void Press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
     window->show();
@@ -48,10 +39,6 @@ class MainKeys : public ::testing::Test {
     Idle();
   }
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
-
-  ProgramFolder folder_;
-  std::unique_ptr<SimulatedDrive> drive_;
-  std::unique_ptr<TProgramForms> forms_;
 };
 
 TEST_F(MainKeys, WorkFromTheSetupAndScopeWindows) {

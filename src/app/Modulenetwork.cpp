@@ -143,11 +143,24 @@ void TNetwork::laDeviceVersionFound(TlaDeviceSlave*) {
   const TlaRegDefsList* model = laDevice->RegDefs();
   LogLine(kd::Sprintf("Device description: %s", model ? model->VerDescr.c_str() : ""));
   if (KD730Setup) KD730Setup->BuildSetupLists();
+  // Found again on a new connection: an edited or sent setup is not read over.
+  if (!laDevice->SetupKept()) return;
+  LogLine(laDevice->SetupState == setupEdited
+              ? "Drive setup kept, not read again: modified but not sent nor saved to drive."
+              : "Drive setup kept, not read again: sent to drive but not saved permanently.");
+  if (KD730Setup) KD730Setup->RefreshSetup();
 }
 
 void TNetwork::laDeviceVersionUnknown(TlaDeviceSlave*) {
   const TlaMBDeviceVersion* version = laDevice->VersionTransa();
-  LogLine(kd::Sprintf("Version unknown: %s", version ? version->GetFullString().c_str() : ""));
+  const std::string text = version ? version->GetFullString() : "";
+  // The image of the first identification stays: another model needs a new start.
+  if (laDevice->RegDefs())
+    LogLine(kd::Sprintf(
+        "Device version %s needs another data model: restart the program to work with it.",
+        text.c_str()));
+  else
+    LogLine(kd::Sprintf("Version unknown: %s", text.c_str()));
 }
 
 void TNetwork::laDeviceVersionError(TlaDeviceSlave*) {

@@ -127,6 +127,11 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   connect(grpComPorts, &QActionGroup::triggered, this, [this](QAction* item) { SelPortClick(item); });
   connect(mnTCPIP, &QAction::triggered, this, [this] { Guarded([this] { mnTCPIPClick(); }); });
   stRefDig->installEventFilter(this);
+  // The main window's keys work from every window of the program (the setup
+  // and scope windows have keys of their own, none of these); a modal dialog
+  // blocks them as it blocks the main window.
+  for (QAction* a : actions())
+    if (!a->shortcut().isEmpty()) a->setShortcutContext(Qt::ApplicationShortcut);
 
   // The update handlers run when the application goes idle.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,

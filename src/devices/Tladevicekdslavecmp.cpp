@@ -66,18 +66,22 @@ TlaRegister* TlaDeviceKDSlave::GetActFault(int i) const {
   return i == 0 ? ActFaultState_0 : i == 1 ? ActFaultState_1 : nullptr;
 }
 
+void TlaDeviceKDSlave::AfterVersionFoundAgain() {
+  if (!SetupKept()) ReadSetup();
+}
+
 void TlaDeviceKDSlave::ReadSetup() {
-  if (ramSetupRead_) ramSetupRead_->SetActive(true);
+  if (ramSetupRead_ && ModelFits()) ramSetupRead_->SetActive(true);
 }
 
-void TlaDeviceKDSlave::SendSetup() {
-  saveAfterSend_ = false;
-  if (ramSetupWrite_) ramSetupWrite_->SetActive(true);
-}
+void TlaDeviceKDSlave::SendSetup() { StartSetupWrite(false); }
 
-void TlaDeviceKDSlave::SaveSetup() {
-  saveAfterSend_ = true;
-  if (ramSetupWrite_) ramSetupWrite_->SetActive(true);
+void TlaDeviceKDSlave::SaveSetup() { StartSetupWrite(true); }
+
+void TlaDeviceKDSlave::StartSetupWrite(bool save) {
+  if (!ramSetupWrite_ || !ModelFits()) return;
+  saveAfterSend_ = save;
+  ramSetupWrite_->SetActive(true);
 }
 
 void TlaDeviceKDSlave::AssignDoOnAfterEdit(const TlaRegBlock* blocks) {

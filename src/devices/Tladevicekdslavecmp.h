@@ -11,6 +11,11 @@
 // but not saved. A RAM read sets 1 unless the state is 3; an edit of a hooked
 // register that changed it sets 2; a RAM write turns 2 into 3; an EEPROM
 // write sets 1. Main thread only.
+//
+// Identified again on a new connection with the same data model, the drive's
+// setup is read again unless it is edited or sent (2, 3): the program's copy
+// is then kept as it is. The setup transactions start only while the data
+// model fits the identified drive (ModelFits).
 #include <cstdint>
 #include <memory>
 
@@ -35,6 +40,8 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   void SendSetup();
   // The RAM setup write, then the EEPROM twins and the EEPROM write.
   void SaveSetup();
+  // The setup is edited or sent (2, 3): a new identification keeps it.
+  bool SetupKept() const { return SetupState == setupEdited || SetupState == setupSent; }
   // Hooks the after-edit event of every register of the blocks to DoOnAfterEdit.
   void AssignDoOnAfterEdit(const TlaRegBlock* blocks);
   // The same for one register.
@@ -66,6 +73,8 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
 
  protected:
   void AfterVersionFound() override;
+  // The setup read again, unless it is kept.
+  void AfterVersionFoundAgain() override;
   // The drive model maps its register fields and creates its views.
   virtual void RegistersSetup() = 0;
   // Before OnStateUpdate is raised.
@@ -89,6 +98,8 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   // A chained transaction of a category, owned by this device, its events bound.
   TlaMBChainedTransa* NewChained(const char* category, int mode,
                                  void (TlaDeviceKDSlave::*done)(TlaMBTransaction*, std::int32_t));
+  // The RAM setup write, followed by the EEPROM save when `save`.
+  void StartSetupWrite(bool save);
   // Every RAM setup register with an EEPROM twin: its bytes into the twin.
   void CopyToEepromTwins();
 

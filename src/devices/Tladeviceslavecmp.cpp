@@ -62,6 +62,7 @@ void TlaDeviceSlave::Add(TlaMBTransaction* transa) {
 void TlaDeviceSlave::Extract(TlaMBTransaction* transa) {
   if (!transa) return;
   const bool removed = transaList_.Remove(transa);
+  std::erase(suspended_, transa);
   if (transa->GetOwnerDevice() == this) transa->ClearOwner(this);
   if (removed && OnExtract) OnExtract(this, transa);
 }
@@ -70,11 +71,39 @@ void TlaDeviceSlave::SetConnOwner(TlaMBThread* thread) {
   if (thread == connOwner_.load()) return;
   if (TlaMBThread* former = connOwner_.load()) former->Remove(this);  // resets connOwner_
   connOwner_ = thread;
+  // What was identified on another line does not tell which drive this one reaches.
+  identified_ = false;
   if (thread) {
+    if (RegDefs()) SuspendTransactions();
     deviceSetup_->SetConnectionName(thread->Setup().Name);
     if (deviceSetup_->GetIsValid()) StartIdentification();
   }
   UpdateSlaveState();
+}
+
+void TlaDeviceSlave::SuspendTransactions() {
+  modelFits_ = false;
+  auto list = transaList_.LockList();
+  for (TlaMBTransaction* t : *list) {
+    if (t == versionTransa_.load() || !t->GetActive()) continue;
+    // One-shot requests (reads until they succeed included) were meant for
+    // the former drive; the periodic ones run again for the same drive.
+    const bool periodic = !t->DisableOnSuccess.load() && !t->DisableOnError.load();
+    if (periodic && std::find(suspended_.begin(), suspended_.end(), t) == suspended_.end())
+      suspended_.push_back(t);
+    t->SetActive(false);
+  }
+}
+
+void TlaDeviceSlave::ResumeTransactions() {
+  for (TlaMBTransaction* t : suspended_) t->SetActive(true);
+  suspended_.clear();
+}
+
+bool TlaDeviceSlave::FitsModel(const std::string& version) const {
+  // The file the collection would load the version from is the image's.
+  return DMColl && RegDefs() && !RegDefs()->FileName.empty() &&
+         DMColl->GetVersionFileName(version) == RegDefs()->FileName;
 }
 
 void TlaDeviceSlave::ResetConnOwner(TlaMBThread* thread) {
@@ -114,8 +143,8 @@ TlaSlaveState TlaDeviceSlave::ComputeSlaveState(const TlaMBTransaction* ignore) 
   if (!deviceSetup_->GetEnable()) return slaveDisabled;
   if (!owner) return slaveNoConnection;
   if (!owner->IsConnected()) return slaveNotConnected;
-  if (!version || !version->GetValid()) return slaveVersionPending;
-  if (!hasModel_) return slaveNoDataModel;
+  if (!version || !version->GetValid() || !identified_) return slaveVersionPending;
+  if (!modelFits_) return slaveNoDataModel;
   auto failed = [ignore](const TlaMBTransaction* t) {
     return t != ignore && t->GetActive() && t->GetLastResult() != 0;
   };
@@ -141,17 +170,30 @@ TlaSlaveState TlaDeviceSlave::UpdateSlaveState() {
 
 void TlaDeviceSlave::DoOnVersion(TlaMBTransaction*, std::int32_t result) {
   TlaMBDeviceVersion* version = versionTransa_.load();
-  if (result == 0 && DMColl && version) {
-    TlaRegDefsList* list = DMColl->LoadRegDefsListFor(version->GetFullString());
-    if (list && CreateRegDataBuffer(list)) {
-      AfterVersionFound();
+  // An answer that a newer identification overtook (the request runs again).
+  if (!version || version->GetActive()) return;
+  if (result == 0) {
+    identified_ = true;
+    const std::string text = version->GetFullString();
+    if (!RegDefs()) {
+      TlaRegDefsList* list = DMColl ? DMColl->LoadRegDefsListFor(text) : nullptr;
+      if (list && CreateRegDataBuffer(list)) {
+        AfterVersionFound();
+        if (OnVersionFound) OnVersionFound(this);
+        UpdateSlaveState();
+        return;
+      }
+    } else if (FitsModel(text)) {
+      modelFits_ = true;
+      ResumeTransactions();
+      AfterVersionFoundAgain();
       if (OnVersionFound) OnVersionFound(this);
       UpdateSlaveState();
       return;
     }
+    // No collection, no model for the version, or the image is of another model.
+    if (OnVersionUnknown) OnVersionUnknown(this);
   }
-  // No collection, no model for the version, or the image exists already.
-  if (result == 0 && OnVersionUnknown) OnVersionUnknown(this);
   UpdateSlaveState();
 }
 
@@ -168,9 +210,12 @@ void TlaDeviceSlave::DoOnChangeSetup(TlaMBDeviceSetup* sender, str_SetupItems& n
   }
   const bool enabled = deviceSetup_->GetEnable();
   if (enabled) faultCount_ = 0;
-  // Settings that became valid while attached start the identification now.
-  // (A device that disables itself on the worker never gets here with Enable.)
-  if (enabled && connOwner_.load() && !versionTransa_.load() && deviceSetup_->GetIsValid())
+  // Settings that became valid while attached start the identification now,
+  // unless it runs or has been answered on this worker. (A device that
+  // disables itself on the worker never gets here with Enable.)
+  TlaMBDeviceVersion* version = versionTransa_.load();
+  if (enabled && connOwner_.load() && deviceSetup_->GetIsValid() &&
+      (!version || (!identified_ && !version->GetActive())))
     StartIdentification();
   UpdateSlaveState();
   if (OnSetupChange) OnSetupChange(sender, newvalues);
@@ -178,7 +223,7 @@ void TlaDeviceSlave::DoOnChangeSetup(TlaMBDeviceSetup* sender, str_SetupItems& n
 
 bool TlaDeviceSlave::CreateRegDataBuffer(TlaRegDefsList* list) {
   const bool built = TlaRegDataBuffer::CreateRegDataBuffer(list);
-  if (built) hasModel_ = true;
+  if (built) modelFits_ = true;
   return built;
 }
 
@@ -227,7 +272,7 @@ TlaMBDataModelScan* TlaDeviceSlave::ExecDataModelScan(TlaTransaEvent onDone, Tla
 }
 
 void TlaDeviceSlave::ReadProperties() {
-  if (!hasModel_) return;  // the category comes from the data model
+  if (!modelFits_) return;  // the category comes from the data model
   if (!propertiesTransa_)
     propertiesTransa_ = new TlaMBChainedTransa(this, "Properties", TlaMBChainedTransa::Read);  // owned
   propertiesTransa_->OnDone = OnProperties;

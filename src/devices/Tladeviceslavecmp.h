@@ -19,10 +19,20 @@
 //
 // Destroy the device only while its worker does not poll it (after removing
 // it from the worker or destroying the worker): the worker calls into it.
+//
+// A device with a register image that joins another worker (a reconnect, a
+// cable swap) is identified again before anything of the former drive runs:
+// its transactions wait (the state is 4), requests queued for the former line
+// are dropped. When the version fits the data model of the image (the data
+// model file the collection picks for it is the image's), the periodic ones
+// run on, AfterVersionFoundAgain runs and OnVersionFound is raised again;
+// otherwise OnVersionUnknown is raised and the device stays in state 5 with
+// nothing running but a later identification (the image cannot be replaced).
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Event.h"
 #include "IniFile.h"
@@ -122,6 +132,9 @@ class TlaDeviceSlave : public TlaMBDevice {
 
   // Builds the register image once (also records it for the state).
   bool CreateRegDataBuffer(TlaRegDefsList* list);
+  // The image's data model is the one of the drive as last identified (true
+  // for an image built without identification).
+  bool ModelFits() const { return modelFits_.load(); }
 
   // --- Synchronous register access -----------------------------------------
   // One register through the private read (3) or write (6) transaction.
@@ -151,6 +164,9 @@ class TlaDeviceSlave : public TlaMBDevice {
 
  protected:
   virtual void AfterVersionFound() {}
+  // A later identification found a version that the image's model fits; the
+  // periodic transactions run again already.
+  virtual void AfterVersionFoundAgain() {}
   void DoOnVersion(TlaMBTransaction* transa, std::int32_t result);
   void DoOnVersionError(TlaMBTransaction* transa, std::int32_t result);
   void DoOnChangeSetup(TlaMBDeviceSetup* sender, str_SetupItems& newvalues);
@@ -167,6 +183,11 @@ class TlaDeviceSlave : public TlaMBDevice {
 
  private:
   void StartIdentification();
+  // Joining another worker with an image: every transaction but the
+  // identification stops; the periodic ones are kept for ResumeTransactions.
+  void SuspendTransactions();
+  void ResumeTransactions();
+  bool FitsModel(const std::string& version) const;
   // The shared part of ReadReg and WriteReg.
   bool RunPrivate(TlaMBSimpleTransa* transa, int address, bool wait);
   bool CanAccess() const;
@@ -177,7 +198,12 @@ class TlaDeviceSlave : public TlaMBDevice {
   std::atomic<std::uint32_t> maxFaultCount_{10};
   std::atomic<std::uint32_t> faultCount_{0};
   std::atomic<TlaSlaveState> slaveState_{slaveDisabled};
-  std::atomic<bool> hasModel_{false};  // the image is built (read by the worker)
+  // The image's model fits the identified drive (read by the worker).
+  std::atomic<bool> modelFits_{false};
+  // This worker's identification has been answered (read by the worker).
+  std::atomic<bool> identified_{false};
+  // Periodic transactions stopped by SuspendTransactions (main thread).
+  std::vector<TlaMBTransaction*> suspended_;
   std::unique_ptr<TlaMBDeviceSetup> deviceSetup_;
   // Transactions below are owned through TransaList (deleted by the destructor).
   std::atomic<TlaMBDeviceVersion*> versionTransa_{nullptr};

@@ -272,6 +272,20 @@ void SimulatedDrive::Pause() { sim_.Process().Signal(SIGSTOP); }
 
 void SimulatedDrive::Resume() { sim_.Process().Signal(SIGCONT); }
 
+ProgramOnDrive::ProgramOnDrive() = default;
+
+ProgramOnDrive::~ProgramOnDrive() = default;
+
+void ProgramOnDrive::SetUp() {
+  folder_.WriteSampleIni();
+  folder_.RegisterServer();
+  drive_ = std::make_unique<SimulatedDrive>(folder_);
+  forms_ = std::make_unique<TProgramForms>();
+  MainForm->show();
+}
+
+void ProgramOnDrive::TearDown() { forms_.reset(); }
+
 void SaveScreenshot(const std::string& name, QWidget* window) {
   if (!window) window = MainForm;
   std::filesystem::create_directories(KD_SCREENSHOT_DIR);

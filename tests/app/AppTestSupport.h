@@ -5,6 +5,8 @@
 // pseudo terminal behind COM1.
 #include <QString>
 #include <QStringList>
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -118,10 +120,26 @@ class SimulatedDrive {
   // and answers again.
   void Pause();
   void Resume();
+  // The program's end of the line (COM1).
+  const std::string& Line() const { return ptys_.B(); }
 
  private:
   kdtest::SocatPair ptys_;
   kdsim::SimProcess sim_;
+};
+
+// The program on the real stack: the sample INI file, the registered
+// mbserver, kd730-sim on COM1, the windows made and the main window shown.
+class ProgramOnDrive : public ::testing::Test {
+ protected:
+  ProgramOnDrive();
+  ~ProgramOnDrive() override;
+  void SetUp() override;
+  void TearDown() override;
+
+  ProgramFolder folder_;
+  std::unique_ptr<SimulatedDrive> drive_;
+  std::unique_ptr<TProgramForms> forms_;
 };
 
 // Saves a window (the main window when null) as a picture under the build folder.

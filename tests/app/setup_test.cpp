@@ -622,7 +622,7 @@ TEST_F(SetupWindow, ReconnectKeepsTheRowsSingle) {
   ASSERT_TRUE(PumpUntil([] { return Logged("ModBus closed."); }));
   Idle();
   MainForm->acOpenConnection->trigger();
-  ASSERT_TRUE(PumpUntil([] { return Logged("Version unknown: KDP7_KD730v105"); }))
+  ASSERT_TRUE(PumpUntil([] { return CountLog("Device version found: KDP7_KD730v105") == 2; }))
       << MainForm->Memo->toPlainText().toStdString();
   Idle();
   W().acReload->trigger();

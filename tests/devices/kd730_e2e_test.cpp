@@ -168,21 +168,40 @@ TEST_P(KD730Road, FromConnectToReconnect) {
   EXPECT_EQ(Faults(&TlaDeviceKD730::GetPreFault), std::vector<std::string>{"Overcurrent"});
 
   // Disconnect and reconnect as the program does: a new worker; the drive
-  // identifies again, keeps its first model and its transactions.
+  // is identified and its setup read again, with its first model and its
+  // transactions.
   TlaRegDefsList* model = dev.RegDefs();
   const int transactions = dev.GetTransaCount();
-  thread.reset();
-  EXPECT_EQ(dev.UpdateSlaveState(), slaveNoConnection);
-  thread = std::make_unique<TlaMBThread>();
-  Stack::Attach(dev, *thread, sim);
-  Stack::Open(*thread);
-  ASSERT_TRUE(stack.RunUntil([&] { return unknown == 1; }));
+  auto reconnect = [&] {
+    thread.reset();
+    EXPECT_EQ(dev.UpdateSlaveState(), slaveNoConnection);
+    thread = std::make_unique<TlaMBThread>();
+    Stack::Attach(dev, *thread, sim);
+    Stack::Open(*thread);
+  };
+  int setupReads = setupUpdates;
+  reconnect();
+  ASSERT_TRUE(stack.RunUntil([&] { return found == 2 && setupUpdates > setupReads; }));
   EXPECT_TRUE(stack.Online(dev));
-  EXPECT_EQ(found, 1);
+  EXPECT_EQ(unknown, 0);
   EXPECT_EQ(dev.RegDefs(), model);
   EXPECT_EQ(dev.GetTransaCount(), transactions);
-  const auto samples = events.size();
+  auto samples = events.size();
   EXPECT_TRUE(stack.RunUntil([&] { return events.size() > samples + 5; }));
+
+  // An edited setup is kept over the next reconnect: no setup read.
+  dev.NomSpeed->SetValueDouble(0, 1300.0);
+  ASSERT_EQ(dev.SetupState, setupEdited);
+  setupReads = setupUpdates;
+  reconnect();
+  ASSERT_TRUE(stack.RunUntil([&] { return found == 3; }));
+  EXPECT_TRUE(stack.Online(dev));
+  samples = events.size();
+  EXPECT_TRUE(stack.RunUntil([&] { return events.size() > samples + 12; }));  // past a tenth pass
+  EXPECT_EQ(setupUpdates, setupReads);
+  EXPECT_EQ(dev.SetupState, setupEdited);
+  EXPECT_EQ(dev.NomSpeed->GetValueInteger(0), 1300);
+  EXPECT_EQ(dev.GetTransaCount(), transactions);
   thread.reset();  // before the drive goes
 }
 

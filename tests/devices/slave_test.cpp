@@ -281,25 +281,75 @@ TEST_F(Slave, DataModelScanAndPropertiesRead) {
   EXPECT_EQ(dev.ExecDataModelScan(nullptr, nullptr), scan);  // created once
 }
 
-TEST_F(Slave, ReidentifiesOnANewConnectionAndKeepsItsFirstModel) {
+// Reconnected, the device is identified again before anything of its runs:
+// the same model goes on polling, another one (another firmware) leaves the
+// device in state 5 with nothing running, and a request queued for the
+// former line reaches no drive.
+TEST_F(Slave, ReidentifiesOnEveryNewConnection) {
   SimLine sim(Line::Tcp, {});
-  TlaDeviceSlave dev;
+  CountingDevice dev;
   dev.DMColl = &stack.coll;
   int found = 0, unknown = 0;
   dev.OnVersionFound = [&](TlaDeviceSlave*) { ++found; };
   dev.OnVersionUnknown = [&](TlaDeviceSlave*) { ++unknown; };
-  auto first = std::make_unique<TlaMBThread>();
-  ASSERT_TRUE(stack.Connect(dev, *first, sim));
+  auto thread = std::make_unique<TlaMBThread>();
+  ASSERT_TRUE(stack.Connect(dev, *thread, sim));
   TlaRegDefsList* model = dev.RegDefs();
-  first.reset();  // closes the connection and lets the device go
-  EXPECT_EQ(dev.GetConnOwner(), nullptr);
-  EXPECT_EQ(dev.UpdateSlaveState(), slaveNoConnection);
+  auto* poll = new TlaMBReadHoldRegisters(&dev, 24, 1);  // periodic, owned by the device
+  poll->SetPeriod(1);
+  poll->DisableOnSuccess = false;
+  poll->DisableOnError = false;
+  poll->SetActive(true);
+  int polls = 0;
+  poll->OnDone = [&](TlaMBTransaction*, std::int32_t) { ++polls; };
+  ASSERT_TRUE(stack.RunUntil([&] { return polls > 0; }));
+  auto reconnect = [&] {
+    thread = std::make_unique<TlaMBThread>();
+    Stack::Attach(dev, *thread, sim);
+    Stack::Open(*thread);
+  };
 
-  TlaMBThread second;
-  Stack::Attach(dev, second, sim);
-  Stack::Open(second);
-  ASSERT_TRUE(stack.RunUntil([&] { return unknown == 1; }));
-  EXPECT_EQ(found, 1);
-  EXPECT_EQ(dev.RegDefs(), model);
-  EXPECT_TRUE(stack.Online(dev));
+  struct Step {
+    const char* what;
+    std::vector<std::string> simArgs;
+    int found, unknown;
+    TlaSlaveState state;
+  };
+  const Step steps[] = {
+      {"same firmware", {}, 2, 0, slaveOnline},
+      {"firmware 1.10", {"--par", kPar110, "--version", "110"}, 2, 1, slaveNoDataModel},
+      {"the first drive again", {}, 3, 1, slaveOnline}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    thread.reset();
+    EXPECT_EQ(dev.UpdateSlaveState(), slaveNoConnection);
+    sim.Restart(step.simArgs);
+    // A write queued while no line is open, meant for the former drive.
+    dev.GetRegister(24)->SetValueInteger(0, 777);
+    auto* queued = new TlaMBWriteSingleRegister(&dev, 24);  // owned by the device
+    queued->DisableOnSuccess = true;  // one run, as a request
+    queued->DisableOnError = true;
+    queued->SetActive(true);
+    reconnect();
+    EXPECT_LE(dev.UpdateSlaveState(), slaveVersionPending);  // not online before the answer
+    ASSERT_TRUE(stack.RunUntil([&] { return dev.UpdateSlaveState() > slaveVersionPending; }));
+    EXPECT_EQ(found, step.found);
+    EXPECT_EQ(unknown, step.unknown);
+    EXPECT_EQ(dev.afterVersionFound, 1);
+    EXPECT_EQ(dev.RegDefs(), model);
+    EXPECT_EQ(dev.UpdateSlaveState(), step.state);
+    EXPECT_FALSE(queued->GetActive());
+    EXPECT_EQ(poll->GetActive(), step.state == slaveOnline);
+    const int seen = polls;
+    if (step.state == slaveOnline) {
+      EXPECT_TRUE(stack.RunUntil([&] { return polls > seen + 2; }));
+      EXPECT_TRUE(dev.ReadReg(24, true));
+    } else {
+      EXPECT_FALSE(dev.WriteReg(24, true));
+      stack.RunUntil([] { return false; }, milliseconds(500));
+      EXPECT_EQ(polls, seen);
+    }
+    EXPECT_EQ(SimRegister(sim.TcpPort(), 24), 0);
+  }
+  thread.reset();
 }

@@ -46,6 +46,12 @@ void ExpectOnAScreen(const QWidget* window) {
 // The program's windows from an INI file, the main, setup and scope windows shown.
 class Placement : public ::testing::Test {
  protected:
+  void SetUp() override {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() != 2 || screens[0]->availableGeometry() != kDesk ||
+        screens[1]->availableGeometry() != kSide)
+      GTEST_SKIP() << "needs the two offscreen screens of screens.json";
+  }
   void Start(const std::string& ini) {
     folder_.WriteIni(ini);
     forms_ = std::make_unique<TProgramForms>();

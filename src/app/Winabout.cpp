@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
 
 #include "Apptext.h"
 #include "Formats.h"
@@ -79,9 +80,13 @@ void TAboutForm::BuildInformation() {
   }
   Memo->setPlainText(LinesText(lines));
 
-  const int memoHeight = QFontMetrics(font()).height() * lines.Count();
-  Memo->setFixedHeight(memoHeight);
-  Panel->setFixedHeight(memoHeight + DeviceMemo->height() + 14);
+  memoHeight_ = QFontMetrics(font()).height() * lines.Count();
+  SetMemoHeight(memoHeight_);
+}
+
+void TAboutForm::SetMemoHeight(int height) {
+  Memo->setFixedHeight(height);
+  Panel->setFixedHeight(height + DeviceMemo->height() + 14);
   adjustSize();
 }
 
@@ -109,9 +114,16 @@ void TAboutForm::FormShow() {
 
 void TAboutForm::showEvent(QShowEvent* event) {
   FormShow();
-  adjustSize();
-  if (QScreen* screen = this->screen()) {
+  // Centred on the main window's screen, and whole on it: an information
+  // text taller than the screen scrolls.
+  QScreen* screen = MainForm ? MainForm->screen() : this->screen();
+  SetMemoHeight(memoHeight_);
+  if (screen) {
     const QRect area = screen->availableGeometry();
+    const int over = height() - area.height();
+    const int lineHeight = QFontMetrics(font()).height();
+    Memo->setVerticalScrollBarPolicy(over > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    if (over > 0) SetMemoHeight(std::max(lineHeight, memoHeight_ - over));
     move(area.center() - rect().center());
   }
   QDialog::showEvent(event);

@@ -24,9 +24,13 @@ class TAboutForm : public QDialog, public Ui::TAboutFormUi {
  private:
   void BuildInformation();
   void FormShow();
+  // The information text's height, the panel's and the box's with it.
+  void SetMemoHeight(int height);
   // Appends the items of a comma-text value as further lines, the way the
   // memo's own lines go through comma text (an empty last line is lost).
   static void AppendCommaText(kd::StringList& lines, const std::string& value);
+
+  int memoHeight_ = 0;  // of the whole information text
 };
 
 extern TAboutForm* AboutForm;

@@ -140,6 +140,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
   FAppPath = WorkingDirectory();
   {
     const kd::IniFile ini(IniFileName());
+    adjustSize();  // the size the place on a screen is found for
     ReadFormPosition(this, ini, "MainForm");
     SetComPort(ini.ReadInteger("Setup", "LastPort", 1));
     SetSlaveAddr(ini.ReadInteger("Setup", "LastSlave", 1));

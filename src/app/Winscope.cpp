@@ -23,6 +23,8 @@ TScopeForm* ScopeForm = nullptr;
 namespace {
 
 constexpr const char* kSection = "ScopeForm";
+constexpr int kMinimumWidth = 300;  // the three small diagrams side by side
+constexpr int kMinimumHeight = 220;  // the 100-pixel strip and the large diagram below
 
 // The window's fields, in the order of the scope tables.
 TlaDiagram* TScopeForm::* const kDiagramFields[] = {
@@ -60,11 +62,11 @@ TScopeForm::TScopeForm(QWidget* parent) : QWidget(parent) {
   connect(ResetStart1, &QAction::triggered, this,
           [this] { Guarded([this] { ResetStart1Click(); }); });
 
+  // Room for the top strip of diagrams and the lower one.
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
   {
     const kd::IniFile ini(MainForm->IniFileName());
-    ReadFormPosition(this, ini, kSection);
-    resize(ini.ReadInteger(kSection, "Width", width()),
-           ini.ReadInteger(kSection, "Height", height()));
+    ReadFormPosition(this, ini, kSection, true);
   }
   laGraph.OnResize = [this](kd::Component* s) { laGraphResize(s); };
   laGraph.SetLeft(0);

@@ -33,7 +33,10 @@
 namespace apptest {
 
 int RunInProgramSetup(int& argc, char** argv, const std::function<int()>& body) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The offscreen platform with two screens side by side (screens.json).
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!platform || std::strcmp(platform, "offscreen") == 0)
+    setenv("QT_QPA_PLATFORM", "offscreen:configfile=" KD_SCREENS_FILE, 1);
   QApplication app(argc, argv);
   SetRegionalFormats();
   QApplication::setApplicationName(kApplicationTitle);

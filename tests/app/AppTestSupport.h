@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 
 // The main of the window tests and benchmarks: runs body (the test or
 // benchmark runner) in a QApplication on the offscreen platform when no
-// other is asked for, with the program's regional formats and title and the
+// other is asked for (two screens: 1920 x 1080 with 1280 x 1024 to its right), with the program's regional formats and title and the
 // Qt main loop behind kd::MainThread, as the program sets them up.
 int RunInProgramSetup(int& argc, char** argv, const std::function<int()>& body);
 

@@ -839,8 +839,8 @@ TEST_F(SetupWindow, ImportRefusesWhatIsNoSetupFile) {
 }
 
 // What "To File ..." writes, "From File ..." reads: an existing file that
-// import would refuse is refused by export before anything is written (the
-// same error), and a file export wrote into, foreign INI lines and all,
+// import would refuse is refused by export before anything is written, for
+// the same reason; a file export wrote into, foreign INI lines and all,
 // imports with the exported values.
 TEST_F(SetupWindow, ExportIntoAForeignFileThenImport) {
   ASSERT_NO_FATAL_FAILURE(Connect());

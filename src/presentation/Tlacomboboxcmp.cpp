@@ -103,6 +103,7 @@ void TlaComboBox::EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidget
 
 void TlaComboBox::WatchPlace(QTreeWidget* listView, QTreeWidgetItem* row) {
   placedIn_ = listView;
+  placedViewport_ = listView->viewport();
   placedRow_ = QPersistentModelIndex(IndexOf(listView, row));
   rowGiven_ = placedRow_.isValid();
   placedTop_ = placedRow_.isValid() ? listView->visualRect(placedRow_).top() : 0;
@@ -127,17 +128,16 @@ void TlaComboBox::WatchPlace(QTreeWidget* listView, QTreeWidgetItem* row) {
 void TlaComboBox::StopWatching() {
   for (const QMetaObject::Connection& c : watches_) disconnect(c);
   watches_.clear();
-  if (placedIn_) {
-    placedIn_->removeEventFilter(this);
-    placedIn_->viewport()->removeEventFilter(this);
-  }
+  if (placedIn_) placedIn_->removeEventFilter(this);
+  if (placedViewport_) placedViewport_->removeEventFilter(this);
   placedIn_ = nullptr;
+  placedViewport_ = nullptr;
   placedRow_ = QPersistentModelIndex();
   rowGiven_ = false;
 }
 
 bool TlaComboBox::eventFilter(QObject* watched, QEvent* event) {
-  if (placedIn_ && (watched == placedIn_ || watched == placedIn_->viewport())) {
+  if (watched && (watched == placedIn_ || watched == placedViewport_)) {
     if (event->type() == QEvent::Resize)
       LeavePlace();
     else if (event->type() == QEvent::Paint)  // a row hidden or moved shows here first
@@ -147,9 +147,11 @@ bool TlaComboBox::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TlaComboBox::CheckPlace() {
-  if (!placedIn_ || isHidden()) return;
+  // Not while the list view is being destroyed (then it is a QTreeWidget no more).
+  const auto* listView = qobject_cast<const QTreeWidget*>(placedIn_.data());
+  if (!listView || isHidden()) return;
   if (!rowGiven_) return;  // opened without a row: only scrolls and resizes count
-  const QRect cell = placedRow_.isValid() ? placedIn_->visualRect(placedRow_) : QRect();
+  const QRect cell = placedRow_.isValid() ? listView->visualRect(placedRow_) : QRect();
   if (!cell.isValid() || cell.top() != placedTop_) LeavePlace();
 }
 

@@ -71,7 +71,10 @@ class TlaComboBox : public QComboBox {
   // DoOnExit, then the focus back to the parent (the list view).
   void Close();
 
-  QPointer<QTreeWidget> placedIn_;       // the list view being watched
+  // The list view being watched and its viewport; as plain widgets, since
+  // their events may come while the list view is being destroyed.
+  QPointer<QWidget> placedIn_;
+  QPointer<QWidget> placedViewport_;
   QPersistentModelIndex placedRow_;      // the row, when one was given
   bool rowGiven_ = false;                // invalid once the row is gone
   int placedTop_ = 0;                    // its top in the viewport when opened

@@ -350,6 +350,18 @@ TEST_F(ScopeWindow, ClickBringsTheDiagramToTheFrontAndTheLayoutGivesItTheLargeAr
   EXPECT_EQ(scope_.laGraph.GetDiagram(3), scope_.dgrSpeed);
 }
 
+TEST_F(ScopeWindow, ClickBetweenStateUpdatesIsLaidOutByTheNextPaint) {
+  // The data module redraws the graph before the click's paint comes: that
+  // paint still lays the diagrams out, so the speed diagram moves down.
+  scope_.show();
+  Idle();
+  const kd::TRect speed = scope_.dgrSpeed->TrkArea();
+  QTest::mouseClick(&scope_, Qt::LeftButton, {},
+                    QPoint((speed.left + speed.right) / 2, (speed.top + speed.bottom) / 2));
+  scope_.laGraph.Repaint();
+  EXPECT_TRUE(PumpUntil([this] { return scope_.dgrSpeed->DrawArea().top == 100; }, 5s));
+}
+
 TEST(ScopePlace, PositionAndSizeFromAndToTheIniFileAndF8) {
   ProgramFolder folder;
   folder.WriteIni("[ScopeForm]\nTop=40\nLeft=30\nWidth=500\nHeight=410\n");

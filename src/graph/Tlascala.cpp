@@ -182,7 +182,20 @@ std::vector<TlaScala::Label> TlaScala::LayOutLabels(kd::TCanvas& canvas, const s
       labels.push_back(make(v, false, {column(s), y}, {column(ts), PixelTrunc((da.bottom - th(ts) / 4) - d(v))}));
     }
   }
-  return labels;
+  // In that order, a label that would stand over one kept before it, or
+  // read the same, is left out: the max label always stays, the min label
+  // unless it collides with it. Side by side, labels keep a blank apart.
+  const int gap = horizontal ? tw(" ") : 0;
+  auto clash = [gap](const Label& a, const Label& b) {
+    const bool apart = a.box.right + gap <= b.box.left || b.box.right + gap <= a.box.left ||
+                       a.box.bottom <= b.box.top || b.box.bottom <= a.box.top;
+    return !apart || (a.text == b.text && a.time == b.time);
+  };
+  std::vector<Label> kept;
+  for (Label& l : labels)
+    if (std::none_of(kept.begin(), kept.end(), [&](const Label& k) { return clash(k, l); }))
+      kept.push_back(std::move(l));
+  return kept;
 }
 
 std::vector<TlaScala::Label> TlaScala::Labels(kd::TCanvas& canvas) const {

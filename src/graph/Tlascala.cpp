@@ -143,8 +143,8 @@ std::vector<TlaScala::Label> TlaScala::LayOutLabels(kd::TCanvas& canvas, const s
   auto th = [&](const std::string& s) { return canvas.TextHeight(s); };
   // Left edge of a vertical scale's label.
   auto column = [&](const std::string& s) { return align_ == 3 ? da.right - 6 - tw(s) : da.left + 7; };
-  auto make = [&](double v, bool end, kd::TPoint at, kd::TPoint timeAt) {
-    Label l{LabelText(v), both ? TimeText(v) : std::string(), at, timeAt, {}, end};
+  auto make = [&](const std::string& text, const std::string& time, bool end, kd::TPoint at, kd::TPoint timeAt) {
+    Label l{text, time, at, timeAt, {}, end};
     l.box = {at.x, at.y, at.x + tw(l.text), at.y + th(l.text)};
     if (both) {
       l.box.left = std::min(l.box.left, timeAt.x);
@@ -162,24 +162,25 @@ std::vector<TlaScala::Label> TlaScala::LayOutLabels(kd::TCanvas& canvas, const s
     const int row = align_ == 1 ? da.bottom - 5 - th(maxText) : da.top + 5;
     const int t = th(maxTime);
     const int timeRow = !both ? 0 : align_ == 1 ? row - 3 * t / 4 : row + 3 * t / 4;
-    labels.push_back(make(max, true, {da.right - tw(maxText), row}, {da.right - tw(maxTime), timeRow}));
-    labels.push_back(make(min, true, {da.left + 1, row}, {da.left + 1, timeRow}));
+    labels.push_back(make(maxText, maxTime, true, {da.right - tw(maxText), row}, {da.right - tw(maxTime), timeRow}));
+    labels.push_back(make(minText, minTime, true, {da.left + 1, row}, {da.left + 1, timeRow}));
     for (double v : ticks) {
       const std::string s = LabelText(v), ts = both ? TimeText(v) : std::string();
-      labels.push_back(make(v, false, {PixelTrunc(d(v) + (da.left - tw(s) / 2 + 1)), row},
+      labels.push_back(make(s, ts, false, {PixelTrunc(d(v) + (da.left - tw(s) / 2 + 1)), row},
                             {PixelTrunc(d(v) + (da.left - tw(ts) / 2 + 1)), timeRow}));
     }
   } else {
-    labels.push_back(make(max, true, {column(maxText), da.top + th(maxText) / 4}, {column(maxTime), da.top + th(maxTime)}));
+    labels.push_back(make(maxText, maxTime, true, {column(maxText), da.top + th(maxText) / 4},
+                          {column(maxTime), da.top + th(maxTime)}));
     const int t = th(minText);
-    labels.push_back(make(min, true, {column(minText), both ? da.bottom - t - 3 * t / 4 : da.bottom - t},
+    labels.push_back(make(minText, minTime, true, {column(minText), both ? da.bottom - t - 3 * t / 4 : da.bottom - t},
                           {column(minTime), da.bottom - th(minTime)}));
     for (double v : ticks) {
       const std::string s = LabelText(v), ts = both ? TimeText(v) : std::string();
-      const int ts4 = th(s);
-      int y = PixelTrunc((da.bottom - 3 * ts4 / 4) - d(v));
-      if (both) y -= ts4 / 4;
-      labels.push_back(make(v, false, {column(s), y}, {column(ts), PixelTrunc((da.bottom - th(ts) / 4) - d(v))}));
+      const int h = th(s);
+      int y = PixelTrunc((da.bottom - 3 * h / 4) - d(v));
+      if (both) y -= h / 4;
+      labels.push_back(make(s, ts, false, {column(s), y}, {column(ts), PixelTrunc((da.bottom - th(ts) / 4) - d(v))}));
     }
   }
   // In that order, a label that would stand over one kept before it, or

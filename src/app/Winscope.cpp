@@ -234,7 +234,9 @@ void TScopeForm::resizeEvent(QResizeEvent* event) {
 void TScopeForm::FormClick(const QPoint& at) {
   laGraph.SelectAtPos({at.x(), at.y()});
   laGraph.BringToFront(laGraph.GetSelectedDgr());
-  update();
+  // Drawn now as the paint event draws, layout included: a picture the data
+  // module draws before the paint event comes is then shown as it stands.
+  FormPaint();
 }
 
 void TScopeForm::mouseReleaseEvent(QMouseEvent* event) {

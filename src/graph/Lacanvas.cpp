@@ -7,6 +7,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <unordered_map>
@@ -83,18 +84,20 @@ QPainter::CompositionMode ToComposition(int mode) {
 }
 
 // On and off lengths, in pixels along a line's major axis, of the thin
-// pens' patterns.
+// pens' patterns; a solid pen is lit all along, a clear one draws nothing.
 std::span<const int> ThinPattern(int style) {
+  static constexpr int kSolid[] = {1};
   static constexpr int kDash[] = {4, 2};
   static constexpr int kDot[] = {1, 2};
   static constexpr int kDashDot[] = {4, 2, 1, 2};
   static constexpr int kDashDotDot[] = {4, 2, 1, 2, 1, 2};
   switch (style) {
+    case psClear: return {};
     case psDash: return kDash;
     case psDot: return kDot;
     case psDashDot: return kDashDot;
     case psDashDotDot: return kDashDotDot;
-    default: return {};
+    default: return kSolid;
   }
 }
 
@@ -289,54 +292,31 @@ void TCanvas::UseCap(Qt::PenCapStyle cap) {
   cap_ = cap;
 }
 
-// Thin lines leave out their end pixel. The raster engine leaves out the end
-// with the larger coordinate along the line's major axis, so a line drawn
-// the other way ends one pixel short instead, with both ends drawn.
-void TCanvas::ThinLine(QPainter* p, int x1, int y1, int x2, int y2) {
-  const int dx = x2 - x1, dy = y2 - y1;
-  const bool xMajor = std::abs(dx) >= std::abs(dy);
-  if (xMajor ? dx > 0 : dy > 0) {
-    UseCap(Qt::FlatCap);
-    p->drawLine(x1, y1, x2, y2);
-    return;
-  }
-  int bx, by;
-  if (xMajor) {
-    bx = x2 + 1;
-    by = y1 + static_cast<int>(std::lround(static_cast<double>(dy) * (bx - x1) / dx));
-  } else {
-    by = y2 + 1;
-    bx = x1 + static_cast<int>(std::lround(static_cast<double>(dx) * (by - y1) / dy));
-  }
-  UseCap(Qt::SquareCap);
-  p->drawLine(x1, y1, bx, by);
-}
+namespace {
 
-// A thin patterned polyline, pixel by pixel: the pattern runs on from one
-// segment into the next, however short the segments are. Each segment
-// leaves out its end pixel, which is the next one's first; parts outside
-// the image or the clip rectangle are skipped without being walked.
-void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern) {
-  std::vector<bool> lit;  // per step of the pattern
+// The pixels of a thin polyline, in order, handed to plot(x, y) where the
+// pattern is lit: each segment from its first pixel up to its end, which is
+// left out (the next segment's first). At step k of a segment from a to b
+// the pixel is a + k * (b - a) / steps, the offset along each axis rounded
+// half up in size, steps being the larger of |b.x - a.x| and |b.y - a.y|;
+// so every pen style walks the same pixels. The pattern runs on from one
+// segment into the next. Only the steps that can fall inside the box
+// [lo, hi] (one pixel of margin is enough) are walked.
+template <typename Plot>
+void WalkThinPolyline(const TPoint* points, size_t n, std::span<const int> pattern, const double lo[2],
+                      const double hi[2], Plot&& plot) {
+  std::array<bool, 16> lit{};  // per step of the pattern
+  std::int64_t period = 0;
   for (size_t i = 0; i < pattern.size(); ++i)
-    lit.insert(lit.end(), static_cast<size_t>(pattern[i]), i % 2 == 0);
-  const auto period = static_cast<std::int64_t>(lit.size());
-  double lo[2] = {-1.0, -1.0};
-  double hi[2] = {static_cast<double>(image_->width()), static_cast<double>(image_->height())};
-  if (clipOn_) {
-    lo[0] = std::max(lo[0], clip_.left - 1.0);
-    lo[1] = std::max(lo[1], clip_.top - 1.0);
-    hi[0] = std::min(hi[0], clip_.right + 0.0);
-    hi[1] = std::min(hi[1], clip_.bottom + 0.0);
-  }
-  std::vector<QPoint> pixels;
+    for (int k = 0; k < pattern[i] && period < static_cast<std::int64_t>(lit.size()); ++k)
+      lit[static_cast<size_t>(period++)] = i % 2 == 0;
+  if (period == 0) return;
   std::int64_t phase = 0;
   for (size_t i = 0; i + 1 < n; ++i) {
     const TPoint a = points[i], b = points[i + 1];
     const std::int64_t d[2] = {static_cast<std::int64_t>(b.x) - a.x, static_cast<std::int64_t>(b.y) - a.y};
     const std::int64_t steps = std::max(std::abs(d[0]), std::abs(d[1]));
     if (steps == 0) continue;
-    // The steps k whose pixel a + k * d / steps can lie in the visible box.
     double kFrom = 0, kTo = static_cast<double>(steps);
     const double start[2] = {static_cast<double>(a.x), static_cast<double>(a.y)};
     for (int axis = 0; axis < 2; ++axis) {
@@ -344,10 +324,8 @@ void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std
         if (start[axis] < lo[axis] || start[axis] > hi[axis]) kTo = -1;
         continue;
       }
-      double k1 =
-          (lo[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
-      double k2 =
-          (hi[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
+      double k1 = (lo[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
+      double k2 = (hi[axis] - start[axis]) * static_cast<double>(steps) / static_cast<double>(d[axis]);
       if (k1 > k2) std::swap(k1, k2);
       kFrom = std::max(kFrom, std::floor(k1) - 1);
       kTo = std::min(kTo, std::ceil(k2) + 1);
@@ -355,36 +333,72 @@ void TCanvas::PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std
     const auto first = static_cast<std::int64_t>(std::max(kFrom, 0.0));
     const std::int64_t end = kTo < 0 ? 0 : std::min(static_cast<std::int64_t>(kTo) + 1, steps);
     if (first < end) {
-      // Along each axis the offset at step k is k * |d| / steps rounded half
-      // up: q + r / den, carried on step by step.
-      struct Axis {
-        std::int64_t q, r, add, sign;
-      } axes[2];
-      const std::int64_t den = 2 * steps;
-      for (int axis = 0; axis < 2; ++axis) {
-        const std::int64_t ad = std::abs(d[axis]);
-        const std::int64_t num = 2 * first * ad + steps;
-        axes[axis] = {num / den, num % den, 2 * ad, d[axis] < 0 ? -1 : 1};
-      }
-      std::int64_t at = (phase + first) % period;
+      // The major axis moves one pixel a step; the minor one by |d| / steps,
+      // its offset q + r / den carried on step by step.
+      const int major = std::abs(d[0]) >= std::abs(d[1]) ? 0 : 1, minor = 1 - major;
+      const std::int64_t sMajor = d[major] < 0 ? -1 : 1, sMinor = d[minor] < 0 ? -1 : 1;
+      const std::int64_t den = 2 * steps, add = 2 * std::abs(d[minor]);
+      const std::int64_t num = first * add + steps;
+      std::int64_t r = num % den;
+      std::int64_t at[2];
+      at[major] = (major == 0 ? a.x : a.y) + sMajor * first;
+      at[minor] = (minor == 0 ? a.x : a.y) + sMinor * (num / den);
+      std::int64_t step = (phase + first) % period;
       for (std::int64_t k = first; k < end; ++k) {
-        if (lit[static_cast<size_t>(at)])
-          pixels.emplace_back(static_cast<int>(a.x + axes[0].sign * axes[0].q),
-                              static_cast<int>(a.y + axes[1].sign * axes[1].q));
-        if (++at == period) at = 0;
-        for (Axis& ax : axes) {
-          ax.r += ax.add;
-          while (ax.r >= den) ax.r -= den, ++ax.q;
-        }
+        if (lit[static_cast<size_t>(step)]) plot(at[0], at[1]);
+        if (++step == period) step = 0;
+        at[major] += sMajor;
+        r += add;
+        if (r >= den) r -= den, at[minor] += sMinor;
       }
     }
     phase = (phase + steps) % period;
   }
+}
+
+}  // namespace
+
+// A thin polyline, pixel by pixel, solid or patterned: a pattern only leaves
+// pixels out. In copy mode on a 32-bit image the pixels are written straight
+// into it (the painter draws into the same memory, at once); otherwise they
+// are drawn as points.
+void TCanvas::ThinPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern) {
+  if (pattern.empty()) return;
+  // The visible box: the image, cut to the clip rectangle.
+  std::int64_t box[4] = {0, 0, image_->width(), image_->height()};
+  if (clipOn_) {
+    box[0] = std::max<std::int64_t>(box[0], clip_.left);
+    box[1] = std::max<std::int64_t>(box[1], clip_.top);
+    box[2] = std::min<std::int64_t>(box[2], clip_.right);
+    box[3] = std::min<std::int64_t>(box[3], clip_.bottom);
+  }
+  if (box[0] >= box[2] || box[1] >= box[3]) return;
+  const double lo[2] = {box[0] - 1.0, box[1] - 1.0}, hi[2] = {box[2] + 0.0, box[3] + 0.0};
+  const auto w = static_cast<std::uint64_t>(box[2] - box[0]), h = static_cast<std::uint64_t>(box[3] - box[1]);
+  auto inside = [&](std::int64_t x, std::int64_t y) {
+    return static_cast<std::uint64_t>(x - box[0]) < w && static_cast<std::uint64_t>(y - box[1]) < h;
+  };
+  const QImage::Format format = image_->format();
+  if (pen_.Mode() == pmCopy && p->transform().isIdentity() &&
+      (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+       format == QImage::Format_ARGB32_Premultiplied)) {
+    const QRgb color = 0xFF000000u | ColorToRgb(pen_.Color());
+    // The memory the painter draws into; bits() could detach it from the painter.
+    auto* bits = const_cast<uchar*>(image_->constBits());
+    const qsizetype stride = image_->bytesPerLine();
+    WalkThinPolyline(points, n, pattern, lo, hi, [&](std::int64_t x, std::int64_t y) {
+      if (inside(x, y)) reinterpret_cast<QRgb*>(bits + y * stride)[x] = color;
+    });
+    return;
+  }
+  std::vector<QPoint> pixels;
+  WalkThinPolyline(points, n, pattern, lo, hi, [&](std::int64_t x, std::int64_t y) {
+    if (inside(x, y)) pixels.emplace_back(static_cast<int>(x), static_cast<int>(y));
+  });
   if (pixels.empty()) return;
   const QPen keep = p->pen();
   QPen solid = keep;
   solid.setStyle(Qt::SolidLine);
-  solid.setCapStyle(Qt::FlatCap);
   p->setPen(solid);
   p->drawPoints(pixels.data(), static_cast<int>(pixels.size()));
   p->setPen(keep);
@@ -394,17 +408,13 @@ void TCanvas::Line(int x1, int y1, int x2, int y2) {
   if (pen_.Mode() == pmNop || (x1 == x2 && y1 == y2)) return;
   QPainter* p = Painter();
   if (!p) return;
-  if (const auto pattern = ThinPattern(pen_.Style()); pen_.Width() <= 1 && !pattern.empty()) {
+  if (pen_.Width() <= 1) {
     const TPoint ends[] = {{x1, y1}, {x2, y2}};
-    PatternedPolyline(p, ends, 2, pattern);
+    ThinPolyline(p, ends, 2, ThinPattern(pen_.Style()));
     return;
   }
-  if (pen_.Width() > 1) {
-    UseCap(Qt::FlatCap);
-    p->drawLine(x1, y1, x2, y2);
-  } else {
-    ThinLine(p, x1, y1, x2, y2);
-  }
+  UseCap(Qt::FlatCap);
+  p->drawLine(x1, y1, x2, y2);
 }
 
 // A wide solid polyline as separate segments with square ends, which cover
@@ -438,33 +448,20 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (n < 2 || pen_.Mode() == pmNop) return;
   QPainter* p = Painter();
   if (!p) return;
-  if (const auto pattern = ThinPattern(pen_.Style()); pen_.Width() <= 1 && !pattern.empty()) {
-    PatternedPolyline(p, points.data(), n, pattern);
+  if (pen_.Width() <= 1) {
+    ThinPolyline(p, points.data(), n, ThinPattern(pen_.Style()));
     return;
   }
   // Segments overlap at the joints: only where drawing twice changes nothing.
-  if (pen_.Width() > 1 && pen_.Style() == psSolid && pen_.Mode() == pmCopy) {
+  if (pen_.Style() == psSolid && pen_.Mode() == pmCopy) {
     WidePolyline(p, points);
     return;
   }
   std::vector<QPoint> qpoints;
   qpoints.reserve(n);
   for (const TPoint& pt : points) qpoints.emplace_back(pt.x, pt.y);
-  const QPoint* q = qpoints.data();
-  if (pen_.Width() > 1) {
-    UseCap(Qt::FlatCap);
-    p->drawPolyline(q, static_cast<int>(n));
-    return;
-  }
-  // Each segment starts on its first pixel and leaves out its end, as a run
-  // of single lines does. The raster engine may leave out a segment's first
-  // pixel instead (a spike's tip), so the starts are set as points.
-  if (n > 2) {
-    UseCap(Qt::FlatCap);
-    p->drawPolyline(q, static_cast<int>(n - 1));
-  }
-  p->drawPoints(q, static_cast<int>(n - 1));
-  if (!(points[n - 2] == points[n - 1])) ThinLine(p, points[n - 2].x, points[n - 2].y, points[n - 1].x, points[n - 1].y);
+  UseCap(Qt::FlatCap);
+  p->drawPolyline(qpoints.data(), static_cast<int>(n));
 }
 
 void TCanvas::Polygon(const std::vector<TPoint>& points) {

@@ -6,8 +6,9 @@
 // button face (0x8000000F) have fixed values here. Coordinates follow the
 // rectangle rules of the library's drawing calls: Rectangle, FillRect,
 // Ellipse, RoundRect and clip rectangles exclude their right and bottom edge;
-// Line and Polyline leave out the last pixel of a line. The dash pattern of a
-// thin pen runs along a whole polyline, not restarting at its vertices.
+// Line and Polyline leave out the last pixel of a line. Thin lines of every
+// pen style set the same pixels, a pattern only leaving some out; the
+// pattern runs along a whole polyline, not restarting at its vertices.
 #include <QFont>
 #include <QGlyphRun>
 #include <QImage>
@@ -170,8 +171,7 @@ class TCanvas {
   const std::vector<QGlyphRun>& GlyphRuns(const std::string& text);
   void ApplyState();
   void UseCap(Qt::PenCapStyle cap);
-  void ThinLine(QPainter* p, int x1, int y1, int x2, int y2);
-  void PatternedPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern);
+  void ThinPolyline(QPainter* p, const TPoint* points, size_t n, std::span<const int> pattern);
   void WidePolyline(QPainter* p, const std::vector<TPoint>& points);
 
   QImage* image_;

@@ -118,6 +118,91 @@ std::string TlaScala::LabelText(double v) const {
 
 std::string TlaScala::TimeText(double v) const { return kd::TimeToStr(v); }
 
+std::vector<double> TlaScala::Ticks(kd::TCanvas& canvas) const {
+  const bool horizontal = IsHorizontal();
+  const int w = DrawArea.Width(), h = DrawArea.Height();
+  if (h <= 2 || w <= 2 || divStep_ == 0 || GetRangeLength() == 0) return {};
+  const std::string sample = isDate_ ? kd::DateToStr(kd::Date()) : isTime_ ? kd::TimeToStr(kd::Now()) : text_;
+  canvas.Font().Assign(TextFont);  // the room a label takes in its own font
+  const double extent = horizontal ? canvas.TextWidth(sample) : 2.0 * canvas.TextHeight(sample);
+  const double step = TickStep(divStep_, GetRangeLength(), GetPixelsPerUnit(), extent);
+  return TickValues(Range.min, Range.max, step, static_cast<size_t>(horizontal ? w : h) + 2);
+}
+
+std::vector<TlaScala::Label> TlaScala::LayOutLabels(kd::TCanvas& canvas, const std::vector<double>& ticks) const {
+  std::vector<Label> labels;
+  if (!TextVisible || align_ < 1 || align_ > 4) return labels;
+  canvas.Font().Assign(TextFont);
+  const kd::TRect da = DrawArea;
+  const double ppu = GetPixelsPerUnit();
+  const double min = Range.min, max = Range.max;
+  const bool horizontal = IsHorizontal();
+  const bool both = isDate_ && isTime_;
+  auto d = [&](double v) { return (v - min) * ppu; };
+  auto tw = [&](const std::string& s) { return canvas.TextWidth(s); };
+  auto th = [&](const std::string& s) { return canvas.TextHeight(s); };
+  // Left edge of a vertical scale's label.
+  auto column = [&](const std::string& s) { return align_ == 3 ? da.right - 6 - tw(s) : da.left + 7; };
+  auto make = [&](const std::string& text, const std::string& time, bool end, kd::TPoint at, kd::TPoint timeAt) {
+    Label l{text, time, at, timeAt, {}, end};
+    l.box = {at.x, at.y, at.x + tw(l.text), at.y + th(l.text)};
+    if (both) {
+      l.box.left = std::min(l.box.left, timeAt.x);
+      l.box.top = std::min(l.box.top, timeAt.y);
+      l.box.right = std::max(l.box.right, timeAt.x + tw(l.time));
+      l.box.bottom = std::max(l.box.bottom, timeAt.y + th(l.time));
+    }
+    return l;
+  };
+
+  const std::string maxText = LabelText(max), minText = LabelText(min);
+  const std::string maxTime = both ? TimeText(max) : std::string(), minTime = both ? TimeText(min) : std::string();
+  if (horizontal) {
+    // One row for every label and one for their time lines.
+    const int row = align_ == 1 ? da.bottom - 5 - th(maxText) : da.top + 5;
+    const int t = th(maxTime);
+    const int timeRow = !both ? 0 : align_ == 1 ? row - 3 * t / 4 : row + 3 * t / 4;
+    labels.push_back(make(maxText, maxTime, true, {da.right - tw(maxText), row}, {da.right - tw(maxTime), timeRow}));
+    labels.push_back(make(minText, minTime, true, {da.left + 1, row}, {da.left + 1, timeRow}));
+    for (double v : ticks) {
+      const std::string s = LabelText(v), ts = both ? TimeText(v) : std::string();
+      labels.push_back(make(s, ts, false, {PixelTrunc(d(v) + (da.left - tw(s) / 2 + 1)), row},
+                            {PixelTrunc(d(v) + (da.left - tw(ts) / 2 + 1)), timeRow}));
+    }
+  } else {
+    labels.push_back(make(maxText, maxTime, true, {column(maxText), da.top + th(maxText) / 4},
+                          {column(maxTime), da.top + th(maxTime)}));
+    const int t = th(minText);
+    labels.push_back(make(minText, minTime, true, {column(minText), both ? da.bottom - t - 3 * t / 4 : da.bottom - t},
+                          {column(minTime), da.bottom - th(minTime)}));
+    for (double v : ticks) {
+      const std::string s = LabelText(v), ts = both ? TimeText(v) : std::string();
+      const int h = th(s);
+      int y = PixelTrunc((da.bottom - 3 * h / 4) - d(v));
+      if (both) y -= h / 4;
+      labels.push_back(make(s, ts, false, {column(s), y}, {column(ts), PixelTrunc((da.bottom - th(ts) / 4) - d(v))}));
+    }
+  }
+  // In that order, a label that would stand over one kept before it, or
+  // read the same, is left out: the max label always stays, the min label
+  // unless it collides with it. Side by side, labels keep a blank apart.
+  const int gap = horizontal ? tw(" ") : 0;
+  auto clash = [gap](const Label& a, const Label& b) {
+    const bool apart = a.box.right + gap <= b.box.left || b.box.right + gap <= a.box.left ||
+                       a.box.bottom <= b.box.top || b.box.bottom <= a.box.top;
+    return !apart || (a.text == b.text && a.time == b.time);
+  };
+  std::vector<Label> kept;
+  for (Label& l : labels)
+    if (std::none_of(kept.begin(), kept.end(), [&](const Label& k) { return clash(k, l); }))
+      kept.push_back(std::move(l));
+  return kept;
+}
+
+std::vector<TlaScala::Label> TlaScala::Labels(kd::TCanvas& canvas) const {
+  return LayOutLabels(canvas, Ticks(canvas));
+}
+
 bool TlaScala::Draw(kd::TCanvas* canvas) {
   if (!GetVisible() || !canvas) return false;
   const kd::TRect da = DrawArea;
@@ -125,21 +210,15 @@ bool TlaScala::Draw(kd::TCanvas* canvas) {
   const int w = da.Width();
   const int h = da.Height();
   const double ppu = GetPixelsPerUnit();
-  const double min = Range.min, max = Range.max;
+  const double min = Range.min;
   const bool horizontal = IsHorizontal();
-
-  std::vector<double> ticks;
-  if (h > 2 && w > 2 && divStep_ != 0 && GetRangeLength() != 0) {
-    const std::string sample = isDate_ ? kd::DateToStr(kd::Date()) : isTime_ ? kd::TimeToStr(kd::Now()) : text_;
-    canvas->Font().Assign(TextFont);  // the room a label takes in its own font
-    const double extent = horizontal ? canvas->TextWidth(sample) : 2.0 * canvas->TextHeight(sample);
-    const double step = TickStep(divStep_, GetRangeLength(), ppu, extent);
-    ticks = TickValues(min, max, step, static_cast<size_t>(horizontal ? w : h) + 2);
-  }
+  const std::vector<double> ticks = Ticks(*canvas);
   if (align_ < 1 || align_ > 4) return true;
 
-  auto d = [&](double v) { return (v - min) * ppu; };
-  auto pos = [&](double v) { return horizontal ? PixelTrunc(ta.left + d(v)) : PixelTrunc(ta.bottom - d(v)); };
+  auto pos = [&](double v) {
+    const double dv = (v - min) * ppu;
+    return horizontal ? PixelTrunc(ta.left + dv) : PixelTrunc(ta.bottom - dv);
+  };
   auto tick = [&](int p) {
     switch (align_) {
       case 1: canvas->Line(p, da.bottom - 5, p, da.bottom); break;
@@ -168,60 +247,16 @@ bool TlaScala::Draw(kd::TCanvas* canvas) {
   if (TextVisible) {
     canvas->Pen().Assign(TextPen);
     canvas->Brush().Assign(TextBrush);
-    canvas->Font().Assign(TextFont);
-    const bool both = isDate_ && isTime_;
-    auto tw = [&](const std::string& s) { return canvas->TextWidth(s); };
-    auto th = [&](const std::string& s) { return canvas->TextHeight(s); };
-
-    const std::string maxText = LabelText(max);
-    int maxY;
-    switch (align_) {
-      case 1: maxY = da.bottom - 5 - th(maxText); canvas->TextOut(da.right - tw(maxText), maxY, maxText); break;
-      case 2: maxY = da.top + 5; canvas->TextOut(da.right - tw(maxText), maxY, maxText); break;
-      case 3: maxY = da.top + th(maxText) / 4; canvas->TextOut(da.right - 6 - tw(maxText), maxY, maxText); break;
-      default: maxY = da.top + th(maxText) / 4; canvas->TextOut(da.left + 7, maxY, maxText); break;
-    }
-    const std::string minText = LabelText(min);
-    if (horizontal) {
-      canvas->TextOut(da.left + 1, maxY, minText);
-    } else {
-      const int t = th(minText);
-      const int y = both ? da.bottom - t - 3 * t / 4 : da.bottom - t;
-      canvas->TextOut(align_ == 3 ? da.right - 6 - tw(minText) : da.left + 7, y, minText);
-    }
-    // Row of the time lines of a horizontal scale.
-    int yt = 0;
-    if (both) {
-      const std::string maxTime = TimeText(max), minTime = TimeText(min);
-      const int t = th(maxTime);
-      yt = align_ == 1 ? maxY - 3 * t / 4 : maxY + 3 * t / 4;
-      if (horizontal) {
-        canvas->TextOut(da.right - tw(maxTime), yt, maxTime);
-        canvas->TextOut(da.left + 1, yt, minTime);
-      } else {
-        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(maxTime) : da.left + 7, da.top + t, maxTime);
-        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(minTime) : da.left + 7, da.bottom - th(minTime), minTime);
-      }
-    }
-    for (double v : ticks) {
-      const std::string s = LabelText(v);
-      if (horizontal) {
-        canvas->TextOut(PixelTrunc(d(v) + (da.left - tw(s) / 2 + 1)), maxY, s);
-        if (both) {
-          const std::string ts = TimeText(v);
-          canvas->TextOut(PixelTrunc(d(v) + (da.left - tw(ts) / 2 + 1)), yt, ts);
-        }
-      } else {
-        const int t = th(s);
-        int y = PixelTrunc((da.bottom - 3 * t / 4) - d(v));
-        if (both) y -= t / 4;
-        canvas->TextOut(align_ == 3 ? da.right - 6 - tw(s) : da.left + 7, y, s);
-        if (both) {
-          const std::string ts = TimeText(v);
-          const int y2 = PixelTrunc((da.bottom - th(ts) / 4) - d(v));
-          canvas->TextOut(align_ == 3 ? da.right - 6 - tw(ts) : da.left + 7, y2, ts);
-        }
-      }
+    const std::vector<Label> labels = LayOutLabels(*canvas, ticks);
+    // The end labels, then their time lines, then each tick's lines.
+    for (const Label& l : labels)
+      if (l.atEnd) canvas->TextOut(l.at.x, l.at.y, l.text);
+    for (const Label& l : labels)
+      if (l.atEnd) canvas->TextOut(l.timeAt.x, l.timeAt.y, l.time);
+    for (const Label& l : labels) {
+      if (l.atEnd) continue;
+      canvas->TextOut(l.at.x, l.at.y, l.text);
+      canvas->TextOut(l.timeAt.x, l.timeAt.y, l.time);
     }
   }
   if (GetTitleVisible()) {

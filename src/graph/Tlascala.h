@@ -54,11 +54,25 @@ class TlaScala : public TlaGraphElement {
   std::string LabelText(double v) const;
   std::string TimeText(double v) const;
 
+  // A label as Draw writes it: its text at a point and, with date and time,
+  // its time line; box holds both lines (right and bottom excluded).
+  struct Label {
+    std::string text, time;
+    kd::TPoint at, timeAt;
+    kd::TRect box;
+    bool atEnd = false;  // the max or min label
+  };
+  // The labels of the next drawing, measured on the canvas in TextFont:
+  // max, min, then the ticks' in value order; none when TextVisible is off.
+  std::vector<Label> Labels(kd::TCanvas& canvas) const;
+
   std::string GetSetup() const;
   void SetSetup(const std::string& text);
 
  private:
   friend class TlaDiagram;
+  std::vector<double> Ticks(kd::TCanvas& canvas) const;
+  std::vector<Label> LayOutLabels(kd::TCanvas& canvas, const std::vector<double>& ticks) const;
   void AddUser(TlaDiagram* d);
   void RemoveUser(TlaDiagram* d);
 

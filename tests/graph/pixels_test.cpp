@@ -4,7 +4,9 @@
 
 #include <QImage>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "ScopeLayout.h"
 
@@ -23,6 +25,41 @@ kd::TPoint SamplePixel(const TlaDiagram* d, const TlaTraccia* t, int i) {
   return {PixelTrunc((s.x - x->Range.min) * x->GetPixelsPerUnit()) + p.left,
           p.bottom - PixelTrunc((s.y - y->Range.min) * y->GetPixelsPerUnit())};
 }
+
+// Pixels of a picture in one colour.
+std::vector<kd::TPoint> PixelsOf(const QImage& image, kd::TColor color) {
+  std::vector<kd::TPoint> found;
+  const QRgb rgb = kd::ColorToRgb(color);
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x)
+      if ((row[x] & 0xFFFFFF) == rgb) found.emplace_back(x, y);
+  }
+  return found;
+}
+
+// The thin line through the points in a pen style, on white.
+QImage ThinLine(const std::vector<kd::TPoint>& points, int style, int w = 60, int h = 60) {
+  kd::TBitmap bmp(w, h);
+  kd::TCanvas& c = bmp.Canvas();
+  c.Pen().Set(kd::clBlack, kd::pmCopy, style, 1);
+  if (points.size() == 2) c.Line(points[0].x, points[0].y, points[1].x, points[1].y);
+  else c.Polyline(points);
+  return bmp.Image().copy();
+}
+
+// Pixels the patterned line sets that the solid one does not; how many it
+// sets at all in lit.
+int OffTheSolidLine(const std::vector<kd::TPoint>& points, int style, int& lit, int w = 60, int h = 60) {
+  const QImage solid = ThinLine(points, kd::psSolid, w, h), patterned = ThinLine(points, style, w, h);
+  const std::vector<kd::TPoint> on = PixelsOf(patterned, kd::clBlack);
+  lit = static_cast<int>(on.size());
+  int off = 0;
+  for (const kd::TPoint& p : on) off += (solid.pixel(p.x, p.y) & 0xFFFFFF) != 0;
+  return off;
+}
+
+constexpr int kPatterns[] = {kd::psDash, kd::psDot, kd::psDashDot, kd::psDashDotDot};
 
 int RowOf(const TlaDiagram* d, double v) {
   const TlaScala* y = d->GetScalaY();
@@ -106,4 +143,71 @@ TEST(ScopePixels, ClickedDiagramTakesTheLargeAreaAfterResize) {
   // The speed legend moved along with its diagram.
   EXPECT_EQ(s.dgr[0]->GetLegenda()->DrawArea.top, 100);
   g.SaveToFile(OutputFile("scope_speed_front.png"));
+}
+
+TEST(PatternedLines, SetOnlyPixelsOfTheSolidLine) {
+  // Every slope from one start: all octants, steep and shallow, the axes,
+  // the diagonals and steps of one pixel; then longer ones.
+  std::vector<kd::TPoint> ends;
+  for (int dy = -9; dy <= 9; ++dy)
+    for (int dx = -9; dx <= 9; ++dx) ends.emplace_back(dx, dy);
+  for (const kd::TPoint e : {kd::TPoint{27, 1}, kd::TPoint{27, 13}, kd::TPoint{-26, 25},
+                             kd::TPoint{5, -28}, kd::TPoint{-1, -27}, kd::TPoint{-28, -19}})
+    ends.push_back(e);
+  for (int style : kPatterns) {
+    for (const kd::TPoint e : ends) {
+      const std::vector<kd::TPoint> segment = {{30, 30}, {30 + e.x, 30 + e.y}};
+      int lit = 0;
+      EXPECT_EQ(OffTheSolidLine(segment, style, lit), 0) << "style " << style << " to " << e.x << "," << e.y;
+      if (!(e == kd::TPoint{0, 0})) {
+        EXPECT_GT(lit, 0) << style << " " << e.x << "," << e.y;
+      }
+    }
+    // A staircase of one-pixel steps and a zigzag through every octant.
+    const std::vector<std::vector<kd::TPoint>> polylines = {
+        {{5, 5}, {6, 5}, {6, 6}, {7, 6}, {7, 7}, {8, 7}, {8, 8}, {9, 9}, {10, 9}, {11, 10}},
+        {{30, 30}, {50, 37}, {37, 50}, {30, 31}, {10, 38}, {23, 55}, {29, 29}, {9, 22}, {22, 3}, {45, 20}}};
+    for (const auto& line : polylines) {
+      int lit = 0;
+      EXPECT_EQ(OffTheSolidLine(line, style, lit), 0) << "style " << style << " polyline of " << line.size();
+    }
+  }
+}
+
+TEST(PatternedLines, ScopeLikePolylineStaysOnTheSolidOne) {
+  // 320 samples of a noisy speed across a 1024-pixel plot, as a trace maps them.
+  std::vector<kd::TPoint> line;
+  for (int i = 0; i < 320; ++i)
+    line.emplace_back(1 + i * 1021 / 319, 200 - PixelTrunc(150 * std::sin(i / 25.0) + 30 * std::sin(i * 1.7)));
+  for (int style : kPatterns) {
+    int lit = 0;
+    EXPECT_EQ(OffTheSolidLine(line, style, lit, 1024, 400), 0) << "style " << style;
+    EXPECT_GT(lit, 1000) << "style " << style;
+  }
+}
+
+TEST(PatternedLines, SolidTraceOverTheSameSamplesHidesTheDashedOne) {
+  // The speed diagram's dashed "Armature" and solid "Feedback", drawn in that
+  // order, carry the same samples: no dash shows beside the solid line.
+  scope::ScopeGraph s(1024, 768);
+  TlaGraph& g = s.graph;
+  g.BringToFront(s.dgr[0]);
+  s.Layout(1024, 768);
+  TlaDiagram* speed = s.dgr[0];
+  TlaTraccia* armature = speed->GetTraccia("Armature");
+  TlaTraccia* feedback = speed->GetTraccia("Feedback");
+  speed->GetTraccia("Reference")->SetVisible(false);
+  for (TlaMarker* m : speed->Markers()) m->SetVisible(false);
+  speed->GetLegenda()->SetVisible(false);
+  for (int i = 0; i < 320; ++i) {
+    const double x = scope::kT0 + i * 0.1 * scope::kSecond, y = 60 + 40 * std::sin(i / 25.0) + 9 * std::sin(i * 1.3);
+    armature->AddPoint(false, x, y);
+    feedback->AddPoint(false, x, y);
+  }
+  g.Repaint();
+  const kd::TRect p = speed->TrkArea();
+  const QImage both = g.Bitmap().Image().copy(p.left, p.top, p.Width() + 1, p.Height() + 1);
+  EXPECT_TRUE(PixelsOf(both, armature->LinePen.Color()).empty());
+  EXPECT_GT(PixelsOf(both, feedback->LinePen.Color()).size(), 500u);
+  g.SaveToFile(OutputFile("scope_same_samples.png"));
 }

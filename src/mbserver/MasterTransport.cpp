@@ -36,9 +36,9 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
 
 void SerialMaster::AwaitQuietLine() {
   const auto interval = Millis(std::max(timing_.silentMs, 0));
-  auto quietAt = lastActivity_ + interval;
+  auto quietAt = std::max(lastActivity_ + interval, drainUntil_);
   // lastActivity_ lies ahead while a broadcast frame may still be on the wire.
-  const auto limit = std::max(Clock::now(), lastActivity_) + 2 * interval + gap_;
+  const auto limit = std::max({Clock::now(), lastActivity_, drainUntil_}) + 2 * interval + gap_;
   std::array<std::uint8_t, 256> junk{};
   for (;;) {
     while (ReadAvailable(port_.Fd(), junk.data(), junk.size()) > 0)
@@ -68,7 +68,12 @@ std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Send(request)) return kPortWrite;
   const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
-  return ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+  const std::int32_t r =
+      ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+  // Whatever answers this request, or the earlier ones, may still come.
+  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum)
+    drainUntil_ = Clock::now() + Millis(timing_.timeoutMs);
+  return r;
 }
 
 std::int32_t SerialMaster::Broadcast(ByteView request) {

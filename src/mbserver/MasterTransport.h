@@ -6,6 +6,9 @@
 // - before a request the line must have been quiet for the silent interval;
 //   bytes that arrive meanwhile (late answers to earlier requests, noise)
 //   are dropped, never taken as the next answer;
+// - after a time-out, a damaged answer or one that does not fit its request,
+//   the line is drained: what arrives within one more time-out is dropped
+//   before the next request goes out;
 // - the answer must begin within the time-out; an answer whose length its
 //   function code tells (exceptions, 3, 6, 16) ends with its last byte, any
 //   other ends when the line has been silent for the silent interval (at
@@ -45,6 +48,8 @@ class SerialMaster : public MasterTransport {
   std::int32_t Broadcast(ByteView request) override;
 
  private:
+  // Drops what arrives until the line has been quiet for the silent interval
+  // (and the drain after a failure is over).
   void AwaitQuietLine();
   // Waits for a quiet line, then sends the request: when it has left the line,
   // or nullopt when it could not be sent.
@@ -58,6 +63,7 @@ class SerialMaster : public MasterTransport {
   bool ascii_;
   std::chrono::microseconds gap_;
   Clock::time_point lastActivity_{};
+  Clock::time_point drainUntil_{};  // after a failed exchange
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.

@@ -135,6 +135,23 @@ void ScriptedSlave::Handle(const kd::mb::SlaveRequest& request) {
     case Misbehave::Noise: bytes.insert(bytes.begin(), {0x00, 0xFF, 0x7E}); break;
     case Misbehave::Silence: return;
     case Misbehave::Late: std::this_thread::sleep_for(step.pause); break;
+    case Misbehave::WrongCount:
+      if (answer[1] == 0x03 && answer[2] >= 2) {
+        answer.resize(answer.size() - 2);
+        answer[2] = static_cast<std::uint8_t>(answer[2] - 2);
+        bytes = link_->Encode(request, answer);
+      }
+      break;
+    case Misbehave::WrongEcho:
+      if (answer.size() == 6 && (answer[1] == 0x06 || answer[1] == 0x10)) {
+        answer.back() ^= 0x01;
+        bytes = link_->Encode(request, answer);
+      }
+      break;
+    case Misbehave::LateNoise:
+      std::this_thread::sleep_for(step.pause);
+      link_->SendRaw(request, Bytes{0x00, 0xFF, 0x7E});
+      return;
     case Misbehave::ForeignTransaction: {
       kd::mb::SlaveRequest other = request;
       other.transaction = static_cast<std::uint16_t>(request.transaction + 1);

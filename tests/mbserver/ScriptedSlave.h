@@ -36,6 +36,9 @@ enum class Misbehave {
   Noise,               // three stray bytes right before the answer
   Silence,             // no answer
   Late,                // the answer after `pause`
+  WrongCount,          // function 3: a consistent answer with one register less than asked
+  WrongEcho,           // functions 6 and 16: the echo with its last byte (value, quantity) changed
+  LateNoise,           // no answer, but three stray bytes after `pause`
   ForeignTransaction,  // TCP: first an answer with another transaction id, then the right one
   Hangup,              // TCP: the connection is closed instead of an answer
 };

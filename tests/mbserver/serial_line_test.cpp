@@ -162,6 +162,32 @@ TEST(SerialLine, SizedAnswersDoNotWaitForTheSilentInterval) {
   EXPECT_GE(std::chrono::steady_clock::now() - t0, 1500ms);
 }
 
+// A device that goes away (a USB adapter pulled) and comes back at its path:
+// while it is gone each request fails at once, and once it is back the next
+// request goes through on the same connection.
+TEST(SerialLine, ALostDeviceIsOpenedAgainByItself) {
+  kdtest::PluggedSlave slave;
+  MbConnection connection([&](int) { return slave.Device(); });
+  ASSERT_TRUE(connection.OpenConnection("COM1", 1));
+  connection.Update([](ConnectionSettings& s) {
+    s.comPort = 1;
+    s.timeout = 3000;
+  });
+  ASSERT_TRUE(connection.Connect());
+  Bytes answer;
+  EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kOk);
+
+  slave.Pull();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kPortWrite);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);  // never the time-out
+  }
+  slave.Plug();
+  EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kOk);
+  EXPECT_EQ(answer, ReadAnswer(0, 10));
+}
+
 TEST(SerialLine, PortErrors) {
   MbConnection connection([](int) { return std::string("/nonexistent/tty"); });
   Bytes answer;

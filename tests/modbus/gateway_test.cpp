@@ -433,6 +433,26 @@ TEST_F(GatewayTest, EachClientGetsTheAnswerToItsOwnRequest) {
   }
 }
 
+// The serial device behind the gateway goes and comes back: meanwhile each
+// request is answered at once with exception 0x0A, afterwards with its data,
+// and the gateway keeps listening all along.
+TEST_F(GatewayTest, ALostLineComesBackByItself) {
+  kdtest::PluggedSlave slave;
+  ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Device(), 3000, 20));
+  RawClient client(port_);
+  EXPECT_EQ(client.Read(2, 1), ScriptedAnswer(2, 1));
+  slave.Pull();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Read(2, 1), (Bytes{0x01, 0x83, kd::mb::kExGatewayPath}));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);  // never the time-out
+  }
+  slave.Plug();
+  EXPECT_EQ(client.Read(2, 1), ScriptedAnswer(2, 1));
+  RawClient later(port_);
+  EXPECT_EQ(later.Read(5, 2), ScriptedAnswer(5, 2));
+}
+
 // Unit 0 goes to every slave of the line without an answer: the TCP client
 // gets none, and the line is free for the next request at once.
 TEST_F(GatewayTest, BroadcastIsSentAndNotAnswered) {

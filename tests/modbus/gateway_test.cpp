@@ -453,6 +453,23 @@ TEST_F(GatewayTest, ALostLineComesBackByItself) {
   EXPECT_EQ(later.Read(5, 2), ScriptedAnswer(5, 2));
 }
 
+// A client that sends its requests and then shuts down its writing side
+// still gets every answer, in order; then the gateway closes the connection.
+TEST_F(GatewayTest, AHalfClosingClientGetsItsAnswers) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Path(), 1000, 20));
+  RawClient client(port_);
+  for (std::uint16_t i = 0; i < 5; ++i) ASSERT_TRUE(client.Send(i, RawClient::ReadFrame(1, i, 2)));
+  ASSERT_EQ(::shutdown(client.Fd(), SHUT_WR), 0);
+  for (std::uint16_t i = 0; i < 5; ++i) {
+    const auto m = client.Receive(5s);
+    ASSERT_TRUE(m) << "answer " << i;
+    EXPECT_EQ(m->first, i);
+    EXPECT_EQ(m->second, ScriptedAnswer(i, 2));
+  }
+  EXPECT_TRUE(client.ClosedWithin(5s));
+}
+
 // Unit 0 goes to every slave of the line without an answer: the TCP client
 // gets none, and the line is free for the next request at once.
 TEST_F(GatewayTest, BroadcastIsSentAndNotAnswered) {

@@ -116,8 +116,11 @@ class CTCPIPServer::Engine {
     std::deque<Request> waiting;  // requests not yet handed to the line
     bool atLine = false;          // one of its requests is with the line
     bool broken = false;          // to be dropped (write failed, too much unread)
+    bool ended = false;           // it sent all it will (shut down its writing side)
     bool gone = false;            // dropped
     Clock::time_point heard;      // last request, or last answer handed over
+    // Ended, and every request of it answered and written: to be closed.
+    bool Finished() const { return ended && !atLine && waiting.empty() && outStart == out.size(); }
   };
   using ClientPtr = std::shared_ptr<Client>;
   struct Job {
@@ -271,7 +274,7 @@ void CTCPIPServer::Engine::Serve() {
       bool keep = !(e.events & (EPOLLERR | EPOLLHUP));
       if (keep && (e.events & EPOLLOUT)) {
         std::lock_guard lock(c->lock);
-        keep = Flush(*c);
+        keep = Flush(*c) && !c->Finished();
       }
       if (keep && (e.events & EPOLLIN)) keep = Receive(c);
       if (keep)
@@ -376,9 +379,13 @@ bool CTCPIPServer::Engine::Receive(const ClientPtr& client) {
     std::lock_guard lock(c.lock);
     room = limits_.maxWaiting - std::min(limits_.maxWaiting, c.waiting.size());
   }
+  bool ended = false;
   while (arrived.size() < room) {
     const ssize_t n = ::recv(c.fd.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
-    if (n == 0) return false;  // the client closed
+    if (n == 0) {  // the client sends no more: what it sent is still answered
+      ended = true;
+      break;
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) break;
@@ -398,12 +405,14 @@ bool CTCPIPServer::Engine::Receive(const ClientPtr& client) {
     c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(used));
     if (static_cast<std::size_t>(n) < chunk.size()) break;
   }
-  if (arrived.empty()) return true;
   std::lock_guard lock(c.lock);
-  c.heard = Clock::now();
-  for (Request& r : arrived) c.waiting.push_back(std::move(r));
-  Submit(client);
-  return true;
+  c.ended = c.ended || ended;
+  if (!arrived.empty()) {
+    c.heard = Clock::now();
+    for (Request& r : arrived) c.waiting.push_back(std::move(r));
+    Submit(client);
+  }
+  return !c.Finished();
 }
 
 void CTCPIPServer::Engine::Submit(const ClientPtr& c) {
@@ -447,7 +456,7 @@ void CTCPIPServer::Engine::UpdateInterest(Client& c) {
   std::uint32_t wanted = 0;
   {
     std::lock_guard lock(c.lock);
-    if (c.waiting.size() < limits_.maxWaiting) wanted |= EPOLLIN;
+    if (!c.ended && c.waiting.size() < limits_.maxWaiting) wanted |= EPOLLIN;
     if (c.outStart < c.out.size()) wanted |= EPOLLOUT;
   }
   if (wanted == c.interest) return;
@@ -467,12 +476,12 @@ void CTCPIPServer::Engine::TakeNotices() {
     auto it = clients_.find(id);
     if (it == clients_.end()) continue;  // gone meanwhile
     const ClientPtr c = it->second;
-    bool broken = false;
+    bool drop = false;
     {
       std::lock_guard lock(c->lock);
-      broken = c->broken;
+      drop = c->broken || c->Finished();
     }
-    if (broken)
+    if (drop)
       Drop(id);
     else
       UpdateInterest(*c);
@@ -545,6 +554,7 @@ void CTCPIPServer::Engine::RunLine() {
         notice = c.broken || c.outStart < c.out.size();  // to drop it, or to write the rest
       }
       if (!c.broken) Submit(job.client);
+      notice = notice || c.Finished();  // to close it
       notice = notice || (paused && c.waiting.size() < limits_.maxWaiting);  // to read again
     }
     if (notice) Notice(c.id);

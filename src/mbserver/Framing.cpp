@@ -1,5 +1,6 @@
 #include "Framing.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "Checksum.h"
@@ -70,6 +71,19 @@ std::int32_t CheckAnswer(ByteView request, ByteView answer) {
   const int length = AnswerFrameLength(answer);
   if (length > 0 && answer.size() != static_cast<std::size_t>(length)) return kInvalidAnswer;
   if (length == kNeedMore) return kInvalidAnswer;
+  // What the answer repeats of a well-formed request must be the request's.
+  if (request.size() >= 6) {
+    switch (fn) {
+      case 0x03:  // whole words, at least one for each register asked
+        if (answer[2] % 2 != 0 || answer[2] < 2 * Word(request[4], request[5])) return kInvalidAnswer;
+        break;
+      case 0x06:  // address and value
+      case 0x10:  // address and quantity
+        if (!std::equal(answer.begin() + 2, answer.end(), request.begin() + 2)) return kInvalidAnswer;
+        break;
+      default: break;
+    }
+  }
   return kOk;
 }
 

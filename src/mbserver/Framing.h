@@ -29,7 +29,13 @@ int AnswerFrameLength(ByteView head);
 int RequestFrameLength(ByteView head);
 
 // Checks an answer frame against its request: slave address, function code,
-// exception answer, length for the functions that fix it. Returns 0 or a result code.
+// exception answer, length for the functions that fix it, and that it answers
+// this request: function 3 carries whole words, at least one per register
+// asked (a register of a data model may take several words: the caller, who
+// knows the model, checks the exact size), functions 6 and 16 echo the
+// request's address and value or quantity. The answers of other functions
+// (0x41 to 0x43) are passed on whatever their length: their callers check it.
+// Returns 0 or a result code.
 std::int32_t CheckAnswer(ByteView request, ByteView answer);
 
 // RTU: frame followed by its CRC (low byte first).

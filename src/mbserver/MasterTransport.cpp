@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 
 #include "MbCodes.h"
 
@@ -24,8 +25,10 @@ constexpr std::size_t kMaxAsciiMessage = 2 * (kMaxFrame + 1) + 3;
 
 }  // namespace
 
-SerialMaster::SerialMaster(SerialPort port, LineTiming timing, bool ascii)
-    : port_(std::move(port)), timing_(timing), ascii_(ascii) {
+SerialMaster::SerialMaster(SerialPort port, std::string path, SerialSettings settings,
+                           LineTiming timing, bool ascii)
+    : port_(std::move(port)), path_(std::move(path)), settings_(settings), timing_(timing),
+      ascii_(ascii) {
   const auto silent = microseconds(std::max(timing_.silentMs, 0) * 1000L);
   gap_ = std::max({silent, microseconds(port_.CharMicros() * 7 / 2), microseconds(1750)});
 }
@@ -34,23 +37,49 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
   return std::chrono::ceil<Millis>(microseconds(port_.CharMicros() * static_cast<long>(bytes)));
 }
 
-void SerialMaster::AwaitQuietLine() {
+bool SerialMaster::AwaitQuietLine() {
   const auto interval = Millis(std::max(timing_.silentMs, 0));
-  auto quietAt = lastActivity_ + interval;
+  auto quietAt = std::max(lastActivity_ + interval, drainUntil_);
   // lastActivity_ lies ahead while a broadcast frame may still be on the wire.
-  const auto limit = std::max(Clock::now(), lastActivity_) + 2 * interval + gap_;
+  const auto limit = std::max({Clock::now(), lastActivity_, drainUntil_}) + 2 * interval + gap_;
   std::array<std::uint8_t, 256> junk{};
   for (;;) {
-    while (ReadAvailable(port_.Fd(), junk.data(), junk.size()) > 0)
+    long n = 0;
+    while ((n = ReadAvailable(port_.Fd(), junk.data(), junk.size())) > 0)
       quietAt = std::max(quietAt, Clock::now() + interval);
+    if (n < 0 && port_.HungUp()) return false;
     const auto now = Clock::now();
-    if (now >= quietAt || now >= limit) return;
-    if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return;
+    if (now >= quietAt || now >= limit) return true;
+    if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return false;
   }
 }
 
+bool SerialMaster::Ready() {
+  // A port found hung up here is opened again at once: the device may be back.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!port_.IsOpen()) {
+      if (!port_.Open(path_, settings_)) return false;
+      if (told_) std::fprintf(stderr, "mbserver: %s: the port is open again\n", path_.c_str());
+      told_ = false;
+      lastActivity_ = Clock::now();
+      drainUntil_ = {};
+    }
+    if (AwaitQuietLine()) return true;
+    Lost(kPortRead, "hang-up or read error");
+  }
+  return false;
+}
+
+std::int32_t SerialMaster::Lost(std::int32_t code, const char* what) {
+  port_.Close();
+  if (!told_)
+    std::fprintf(stderr, "mbserver: %s: %s; the port is closed and each request opens it again\n",
+                 path_.c_str(), what);
+  told_ = true;
+  return code;
+}
+
 std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
-  AwaitQuietLine();
   const std::string ascii = ascii_ ? EncodeAscii(request) : std::string();
   const Bytes rtu = ascii_ ? Bytes() : EncodeRtu(request);
   const ByteView adu = ascii_ ? ByteView(reinterpret_cast<const std::uint8_t*>(ascii.data()),
@@ -64,19 +93,25 @@ std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
 
 std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
   answer.clear();
-  if (!port_.IsOpen()) return kPortNotInitialised;
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
-  if (!Send(request)) return kPortWrite;
+  if (!Ready()) return kPortWrite;
+  if (!Send(request)) return Lost(kPortWrite, "write error");
   const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
-  return ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+  const std::int32_t r =
+      ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+  if (r == kPortRead) return Lost(r, "hang-up or read error");
+  // Whatever answers this request, or the earlier ones, may still come.
+  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum)
+    drainUntil_ = Clock::now() + Millis(timing_.timeoutMs);
+  return r;
 }
 
 std::int32_t SerialMaster::Broadcast(ByteView request) {
-  if (!port_.IsOpen()) return kPortNotInitialised;
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
+  if (!Ready()) return kPortWrite;
   // No answer comes: the line is free once the frame is out and the line was quiet after it.
   const auto sent = Send(request);
-  if (!sent) return kPortWrite;
+  if (!sent) return Lost(kPortWrite, "write error");
   lastActivity_ = *sent;
   return kOk;
 }

@@ -6,10 +6,16 @@
 // - before a request the line must have been quiet for the silent interval;
 //   bytes that arrive meanwhile (late answers to earlier requests, noise)
 //   are dropped, never taken as the next answer;
+// - after a time-out, a damaged answer or one that does not fit its request,
+//   the line is drained: what arrives within one more time-out is dropped
+//   before the next request goes out;
 // - the answer must begin within the time-out; an answer whose length its
 //   function code tells (exceptions, 3, 6, 16) ends with its last byte, any
 //   other ends when the line has been silent for the silent interval (at
 //   least 3.5 characters).
+//
+// A serial port that hangs up or fails to read or write is closed; each
+// later request opens it again first (and fails at once while it cannot).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,27 +43,38 @@ class MasterTransport {
   virtual std::int32_t Broadcast(ByteView request) = 0;
 };
 
-// RTU (ascii false) or ASCII framing over an open serial port.
+// RTU (ascii false) or ASCII framing over a serial port, opened on `path`
+// with `settings` (SerialMaster opens it again after a failure).
 class SerialMaster : public MasterTransport {
  public:
-  SerialMaster(SerialPort port, LineTiming timing, bool ascii);
+  SerialMaster(SerialPort port, std::string path, SerialSettings settings, LineTiming timing,
+               bool ascii);
   std::int32_t Transact(ByteView request, Bytes& answer) override;
   std::int32_t Broadcast(ByteView request) override;
 
  private:
-  void AwaitQuietLine();
-  // Waits for a quiet line, then sends the request: when it has left the line,
-  // or nullopt when it could not be sent.
+  // Drops what arrives until the line has been quiet for the silent interval
+  // (and the drain after a failure is over); false when the port failed.
+  bool AwaitQuietLine();
+  // An open port with a quiet line: false when the port cannot be opened.
+  bool Ready();
+  // Sends the request: when it has left the line, or nullopt when it could not be sent.
   std::optional<Clock::time_point> Send(ByteView request);
   std::int32_t ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte);
   std::int32_t ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte);
   Millis FrameTime(std::size_t bytes) const;
+  // Closes the failed port (told once on standard error); returns `code`.
+  std::int32_t Lost(std::int32_t code, const char* what);
 
   SerialPort port_;
+  const std::string path_;
+  const SerialSettings settings_;
   LineTiming timing_;
   bool ascii_;
   std::chrono::microseconds gap_;
   Clock::time_point lastActivity_{};
+  Clock::time_point drainUntil_{};  // after a failed exchange
+  bool told_ = false;               // the loss of the port was told
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.

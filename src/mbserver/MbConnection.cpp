@@ -28,11 +28,11 @@ std::unique_ptr<MasterTransport> MbConnection::OpenLine(const ConnectionSettings
   if (s.type == 1) {
     if (s.transmissionMode != 0 && s.transmissionMode != 1) return nullptr;
     const std::string path = portPath_(s.comPort);
+    const SerialSettings settings{s.baudRate, s.byteSize, s.parity, s.stopBits, s.flowControl};
     SerialPort port;
-    if (path.empty() ||
-        !port.Open(path, {s.baudRate, s.byteSize, s.parity, s.stopBits, s.flowControl}))
-      return nullptr;
-    return std::make_unique<SerialMaster>(std::move(port), timing, s.transmissionMode == 1);
+    if (path.empty() || !port.Open(path, settings)) return nullptr;
+    return std::make_unique<SerialMaster>(std::move(port), path, settings, timing,
+                                          s.transmissionMode == 1);
   }
   auto tcp = std::make_unique<TcpMaster>(s.host, s.tcpPort, timing);
   if (!tcp->Connect()) return nullptr;

@@ -1,6 +1,7 @@
 #include "SerialPort.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -103,6 +104,11 @@ bool SerialPort::Open(const std::string& path, const SerialSettings& s, std::str
   charMicros_ = bits * 1000000L / s.baudRate;
   fd_ = std::move(fd);
   return true;
+}
+
+bool SerialPort::HungUp() const {
+  pollfd p{fd_.get(), POLLIN, 0};
+  return !fd_ || (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)));
 }
 
 bool SerialPort::Write(std::span<const std::uint8_t> data, Clock::time_point deadline) {

@@ -34,6 +34,10 @@ class SerialPort {
   // Hands the configured descriptor over; the port is closed afterwards.
   UniqueFd Release() { return std::move(fd_); }
 
+  // True when the device hung up or reports an error (a pulled adapter, a
+  // closed pseudo terminal). A read of none of its bytes tells nothing: a
+  // serial device reads 0 bytes when it has none.
+  bool HungUp() const;
   // Sends every byte before the deadline (with RTS toggled around it when asked).
   bool Write(std::span<const std::uint8_t> data, Clock::time_point deadline);
   // Time one character takes on the line, in microseconds.

@@ -88,12 +88,13 @@ class ProxyChannel {
     return toServer_ ? pid_ : 0;
   }
 
-  // Time a call may take: the line's time-out, three silent intervals, a
-  // long frame each way at the line's speed, and a margin.
+  // Time a call may take: the line's time-out twice (the drain after a
+  // failed exchange, then the exchange), three silent intervals, a long frame
+  // each way at the line's speed, and a margin.
   Millis Budget() const {
     std::lock_guard lock(lock_);
     const long transmit = baud_ > 0 ? 512L * 11 * 1000 / baud_ : 0;
-    return Millis(std::max(timeout_, 0) + 3L * std::max(silent_, 0) + transmit + 1000);
+    return Millis(2L * std::max(timeout_, 0) + 3L * std::max(silent_, 0) + transmit + 1000);
   }
   void SetTiming(std::optional<int> timeout, std::optional<int> silent, std::optional<int> baud) {
     std::lock_guard lock(lock_);

@@ -7,7 +7,6 @@ namespace kdtest {
 using kd::mb::Bytes;
 
 ScriptedSlave::ScriptedSlave(Line line, std::uint8_t address) : line_(line), address_(address) {
-  for (int i = 0; i < kRegisters; ++i) registers_[i] = static_cast<std::uint16_t>(0x1000 + i);
   if (line == Line::Tcp) {
     auto tcp = kd::mb::ListenTcpSlave("127.0.0.1", 0);
     if (!tcp) throw std::runtime_error("ScriptedSlave: no TCP port");
@@ -17,6 +16,18 @@ ScriptedSlave::ScriptedSlave(Line line, std::uint8_t address) : line_(line), add
     link_ = kd::mb::CreatePtySlave(line == Line::Ascii, path_);
     if (!link_) throw std::runtime_error("ScriptedSlave: no pseudo terminal");
   }
+  Start();
+}
+
+ScriptedSlave::ScriptedSlave(Line line, const std::string& device, std::uint8_t address)
+    : line_(line), address_(address), path_(device) {
+  link_ = kd::mb::OpenSerialSlave(device, kd::mb::SerialSettings{}, line == Line::Ascii);
+  if (!link_) throw std::runtime_error("ScriptedSlave: cannot open " + device);
+  Start();
+}
+
+void ScriptedSlave::Start() {
+  for (int i = 0; i < kRegisters; ++i) registers_[i] = static_cast<std::uint16_t>(0x1000 + i);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -135,6 +146,23 @@ void ScriptedSlave::Handle(const kd::mb::SlaveRequest& request) {
     case Misbehave::Noise: bytes.insert(bytes.begin(), {0x00, 0xFF, 0x7E}); break;
     case Misbehave::Silence: return;
     case Misbehave::Late: std::this_thread::sleep_for(step.pause); break;
+    case Misbehave::WrongCount:
+      if (answer[1] == 0x03 && answer[2] >= 2) {
+        answer.resize(answer.size() - 2);
+        answer[2] = static_cast<std::uint8_t>(answer[2] - 2);
+        bytes = link_->Encode(request, answer);
+      }
+      break;
+    case Misbehave::WrongEcho:
+      if (answer.size() == 6 && (answer[1] == 0x06 || answer[1] == 0x10)) {
+        answer.back() ^= 0x01;
+        bytes = link_->Encode(request, answer);
+      }
+      break;
+    case Misbehave::LateNoise:
+      std::this_thread::sleep_for(step.pause);
+      link_->SendRaw(request, Bytes{0x00, 0xFF, 0x7E});
+      return;
     case Misbehave::ForeignTransaction: {
       kd::mb::SlaveRequest other = request;
       other.transaction = static_cast<std::uint16_t>(request.transaction + 1);
@@ -144,6 +172,21 @@ void ScriptedSlave::Handle(const kd::mb::SlaveRequest& request) {
     case Misbehave::Hangup: link_->Drop(request); return;
   }
   link_->SendRaw(request, bytes);
+}
+
+PluggedSlave::PluggedSlave() : device_(dir_.File("ttyUSB0")), slaveEnd_(dir_.File("slave")) { Plug(); }
+
+PluggedSlave::~PluggedSlave() { Pull(); }
+
+void PluggedSlave::Pull() {
+  slave_.reset();
+  pair_.reset();
+}
+
+void PluggedSlave::Plug() {
+  Pull();
+  pair_ = std::make_unique<SocatPair>(device_, slaveEnd_);
+  slave_ = std::make_unique<ScriptedSlave>(ScriptedSlave::Line::Rtu, slaveEnd_);
 }
 
 }  // namespace kdtest

@@ -1,6 +1,6 @@
 #pragma once
-// A Modbus slave that misbehaves on request, on a new pseudo terminal (RTU or
-// ASCII) or on a TCP port of 127.0.0.1. It answers functions 3, 6 and 16 over
+// A Modbus slave that misbehaves on request, on a new pseudo terminal or a
+// given serial device (RTU or ASCII) or on a TCP port of 127.0.0.1. It answers functions 3, 6 and 16 over
 // 100 holding registers (register n starts as 0x1000 + n; addresses past them
 // give exception 2), 0x41 with a 12-byte identification, and exception 1 to
 // anything else; requests for other slave addresses get no answer.
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "MbSlave.h"
+#include "TestSupport.h"
 
 namespace kdtest {
 
@@ -36,6 +37,9 @@ enum class Misbehave {
   Noise,               // three stray bytes right before the answer
   Silence,             // no answer
   Late,                // the answer after `pause`
+  WrongCount,          // function 3: a consistent answer with one register less than asked
+  WrongEcho,           // functions 6 and 16: the echo with its last byte (value, quantity) changed
+  LateNoise,           // no answer, but three stray bytes after `pause`
   ForeignTransaction,  // TCP: first an answer with another transaction id, then the right one
   Hangup,              // TCP: the connection is closed instead of an answer
 };
@@ -49,6 +53,9 @@ class ScriptedSlave {
  public:
   enum class Line { Rtu, Ascii, Tcp };
   explicit ScriptedSlave(Line line, std::uint8_t address = 1);
+  // RTU or ASCII on an existing serial device (one end of a socat pair); it
+  // serves until the device hangs up.
+  ScriptedSlave(Line line, const std::string& device, std::uint8_t address = 1);
   ~ScriptedSlave();
   ScriptedSlave(const ScriptedSlave&) = delete;
   ScriptedSlave& operator=(const ScriptedSlave&) = delete;
@@ -67,6 +74,7 @@ class ScriptedSlave {
   static constexpr int kRegisters = 100;
 
  private:
+  void Start();
   void Run();
   void Handle(const kd::mb::SlaveRequest& request);
 
@@ -81,6 +89,25 @@ class ScriptedSlave {
   std::uint16_t registers_[kRegisters];
   int requests_ = 0;
   std::thread thread_;
+};
+
+// A scripted RTU slave behind a socat pair whose client end is reached by a
+// path that comes and goes, as the device node of a USB adapter does.
+class PluggedSlave {
+ public:
+  PluggedSlave();  // plugged in
+  ~PluggedSlave();
+  const std::string& Device() const { return device_; }  // the path the client opens
+  // The slave and both ends go: the client's port hangs up, the path is gone.
+  void Pull();
+  // A new pair and slave at the same paths.
+  void Plug();
+
+ private:
+  TempDir dir_;
+  std::string device_, slaveEnd_;
+  std::unique_ptr<SocatPair> pair_;
+  std::unique_ptr<ScriptedSlave> slave_;
 };
 
 }  // namespace kdtest

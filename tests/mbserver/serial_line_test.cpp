@@ -47,9 +47,12 @@ class SerialFaults : public testing::TestWithParam<ScriptedSlave::Line> {};
 TEST_P(SerialFaults, EachFaultGivesItsCodeAndTheNextRequestWorks) {
   const bool ascii = GetParam() == ScriptedSlave::Line::Ascii;
   Line line(GetParam(), 300, 40);
+  const Bytes write6{0x01, 0x06, 0x00, 0x03, 0xBE, 0xEF};
+  const Bytes write16{0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x11, 0x22, 0x33, 0x44};
   struct Case {
     kdtest::Step step;
     std::int32_t code;
+    const Bytes& request = kRead10;
   } cases[] = {
       {{Misbehave::None}, kOk},
       {{Misbehave::BadChecksum}, kBadChecksum},
@@ -60,12 +63,16 @@ TEST_P(SerialFaults, EachFaultGivesItsCodeAndTheNextRequestWorks) {
       // RTU: stray bytes make one damaged frame; ASCII skips them before ':'.
       {{Misbehave::Noise}, ascii ? kOk : kBadChecksum},
       {{Misbehave::Silence}, kTimeout},
+      // Consistent frames that do not answer the request.
+      {{Misbehave::WrongCount}, kInvalidAnswer},
+      {{Misbehave::WrongEcho}, kInvalidAnswer, write6},
+      {{Misbehave::WrongEcho}, kInvalidAnswer, write16},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.step.what));
     line.slave.Script({c.step});
     Bytes answer;
-    EXPECT_EQ(line.connection.TxRxMessage(kRead10, answer), c.code);
+    EXPECT_EQ(line.connection.TxRxMessage(c.request, answer), c.code);
     if (c.code == kOk) {
       EXPECT_EQ(answer, ReadAnswer(0, 10));
     }
@@ -90,6 +97,35 @@ TEST(SerialLine, LateAnswerIsNeverTakenForTheNextOne) {
   const Bytes read2{0x01, 0x03, 0x00, 0x20, 0x00, 0x0A};  // same shape, other data
   EXPECT_EQ(line.connection.TxRxMessage(read2, answer), kOk);
   EXPECT_EQ(answer, ReadAnswer(0x20, 10));
+}
+
+// What comes after a time-out (the slave was slow, or the line caught noise)
+// is drained before the next request goes out: the next answer is its own,
+// whether the late one has its size or another.
+TEST(SerialLine, WhatComesAfterATimeOutIsDrained) {
+  const Bytes read1{0x01, 0x03, 0x00, 0x00, 0x00, 0x01};
+  const Bytes read3{0x01, 0x03, 0x00, 0x00, 0x00, 0x03};
+  struct Case {
+    const char* what;
+    kdtest::Step step;
+    const Bytes& first;
+  } cases[] = {
+      {"a late answer of another size", {Misbehave::Late, 560ms}, read1},
+      {"a late answer of the same size", {Misbehave::Late, 560ms}, read3},
+      {"late noise", {Misbehave::LateNoise, 560ms}, read3},
+  };
+  Line line(ScriptedSlave::Line::Rtu, 500, 20);
+  const Bytes next{0x01, 0x03, 0x00, 0x10, 0x00, 0x03};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int before = line.slave.Requests();
+    line.slave.Script({c.step});
+    Bytes answer;
+    EXPECT_EQ(line.connection.TxRxMessage(c.first, answer), kTimeout);
+    EXPECT_EQ(line.connection.TxRxMessage(next, answer), kOk);
+    EXPECT_EQ(answer, ReadAnswer(0x10, 3));
+    EXPECT_TRUE(line.slave.WaitRequests(before + 2, 5s));
+  }
 }
 
 TEST(SerialLine, WritesExceptionsAndUnsizedAnswers) {
@@ -124,6 +160,32 @@ TEST(SerialLine, SizedAnswersDoNotWaitForTheSilentInterval) {
   EXPECT_EQ(line.connection.TxRxMessage(Bytes{0x01, 0x41}, answer), kOk);
   // The line must be quiet before the request and after the answer.
   EXPECT_GE(std::chrono::steady_clock::now() - t0, 1500ms);
+}
+
+// A device that goes away (a USB adapter pulled) and comes back at its path:
+// while it is gone each request fails at once, and once it is back the next
+// request goes through on the same connection.
+TEST(SerialLine, ALostDeviceIsOpenedAgainByItself) {
+  kdtest::PluggedSlave slave;
+  MbConnection connection([&](int) { return slave.Device(); });
+  ASSERT_TRUE(connection.OpenConnection("COM1", 1));
+  connection.Update([](ConnectionSettings& s) {
+    s.comPort = 1;
+    s.timeout = 3000;
+  });
+  ASSERT_TRUE(connection.Connect());
+  Bytes answer;
+  EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kOk);
+
+  slave.Pull();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kPortWrite);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);  // never the time-out
+  }
+  slave.Plug();
+  EXPECT_EQ(connection.TxRxMessage(kRead10, answer), kOk);
+  EXPECT_EQ(answer, ReadAnswer(0, 10));
 }
 
 TEST(SerialLine, PortErrors) {

@@ -2,6 +2,8 @@
 // A private registry for each test, with the mbserver of this build registered.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "ModbusSrv.h"
 #include "Registry.h"
 #include "ServerRegistry.h"
@@ -32,6 +34,17 @@ class ProxyTest : public testing::Test {
     srv.Set_TransmissionMode(0);
     srv.Set_TcpPort(tcpPort);
     srv.Set_Host("127.0.0.1");
+  }
+
+  // A serial connection on COM1, mapped to `device`, opened and connected.
+  static std::unique_ptr<TModbusSrv> ConnectSerial(const std::string& device, int timeoutMs,
+                                                   int silentMs = 20) {
+    MapComPort(1, device);
+    auto srv = std::make_unique<TModbusSrv>();
+    EXPECT_TRUE(srv->OpenConnection("COM1", 1));
+    Configure(*srv, 1, timeoutMs, silentMs);
+    EXPECT_TRUE(srv->Connect());
+    return srv;
   }
 
   static std::int32_t Exchange(TModbusSrv& srv, const std::vector<std::uint8_t>& query,

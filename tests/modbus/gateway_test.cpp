@@ -21,6 +21,7 @@
 #include "MbCodes.h"
 #include "MbConnection.h"
 #include "ProxyTestBase.h"
+#include "ScriptedSlave.h"
 
 using namespace std::chrono_literals;
 using kd::mb::Bytes;
@@ -140,9 +141,13 @@ class GatewayTest : public ProxyTest {
   void StartRtu(int timeoutMs) {
     pair_ = std::make_unique<kdtest::SocatPair>();
     slave_ = LibmodbusSlave::Rtu(pair_->A());
-    MapComPort(1, pair_->B());
+    StartSerial(pair_->B(), timeoutMs, 1);
+  }
+  // An RTU line to a serial device, as COM1.
+  void StartSerial(const std::string& device, int timeoutMs, int silentMs) {
+    MapComPort(1, device);
     ASSERT_TRUE(srv_.OpenConnection("COM1", 1));
-    Configure(srv_, 1, timeoutMs, 1);
+    Configure(srv_, 1, timeoutMs, silentMs);
     Listen();
   }
 
@@ -393,6 +398,76 @@ TEST_F(GatewayTest, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
   EXPECT_LT(kdtest::CpuTime(pid) - before, 250ms);  // a spinning server takes most of the second
   EXPECT_EQ(first.Read(2, 1), ReadAnswer(2, 1));
   EXPECT_EQ(second.Read(3, 1), ReadAnswer(3, 1));
+}
+
+// The answer of the scripted slave to a read of `count` registers from `address`.
+Bytes ScriptedAnswer(int address, int count) {
+  Bytes frame{0x01, 0x03, static_cast<std::uint8_t>(2 * count)};
+  for (int n = address; n < address + count; ++n) {
+    frame.push_back(static_cast<std::uint8_t>((0x1000 + n) >> 8));
+    frame.push_back(static_cast<std::uint8_t>(0x1000 + n));
+  }
+  return frame;
+}
+
+// Two clients at once on a slow slave: the one whose request the slave
+// answers late, or not as asked, gets exception 0x0B; the other gets its own
+// registers, never the late answer.
+TEST_F(GatewayTest, EachClientGetsTheAnswerToItsOwnRequest) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Path(), 500, 20));
+  const Bytes timedOut{0x01, 0x83, kd::mb::kExGatewayTarget};
+  for (kdtest::Step step : {kdtest::Step{kdtest::Misbehave::Late, 560ms},
+                            kdtest::Step{kdtest::Misbehave::WrongCount}}) {
+    SCOPED_TRACE(static_cast<int>(step.what));
+    slave.Script({step});  // for whichever request reaches the line first
+    RawClient two(port_), three(port_);
+    ASSERT_TRUE(two.Send(1, RawClient::ReadFrame(1, 0, 2)));
+    ASSERT_TRUE(three.Send(2, RawClient::ReadFrame(1, 0x10, 3)));
+    const auto a = two.Receive(5s), b = three.Receive(5s);
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(a->second == ScriptedAnswer(0, 2) || a->second == timedOut);
+    EXPECT_TRUE(b->second == ScriptedAnswer(0x10, 3) || b->second == timedOut);
+    EXPECT_NE(a->second == timedOut, b->second == timedOut)
+        << testing::PrintToString(a->second) << testing::PrintToString(b->second);
+  }
+}
+
+// The serial device behind the gateway goes and comes back: meanwhile each
+// request is answered at once with exception 0x0A, afterwards with its data,
+// and the gateway keeps listening all along.
+TEST_F(GatewayTest, ALostLineComesBackByItself) {
+  kdtest::PluggedSlave slave;
+  ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Device(), 3000, 20));
+  RawClient client(port_);
+  EXPECT_EQ(client.Read(2, 1), ScriptedAnswer(2, 1));
+  slave.Pull();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Read(2, 1), (Bytes{0x01, 0x83, kd::mb::kExGatewayPath}));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);  // never the time-out
+  }
+  slave.Plug();
+  EXPECT_EQ(client.Read(2, 1), ScriptedAnswer(2, 1));
+  RawClient later(port_);
+  EXPECT_EQ(later.Read(5, 2), ScriptedAnswer(5, 2));
+}
+
+// A client that sends its requests and then shuts down its writing side
+// still gets every answer, in order; then the gateway closes the connection.
+TEST_F(GatewayTest, AHalfClosingClientGetsItsAnswers) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Path(), 1000, 20));
+  RawClient client(port_);
+  for (std::uint16_t i = 0; i < 5; ++i) ASSERT_TRUE(client.Send(i, RawClient::ReadFrame(1, i, 2)));
+  ASSERT_EQ(::shutdown(client.Fd(), SHUT_WR), 0);
+  for (std::uint16_t i = 0; i < 5; ++i) {
+    const auto m = client.Receive(5s);
+    ASSERT_TRUE(m) << "answer " << i;
+    EXPECT_EQ(m->first, i);
+    EXPECT_EQ(m->second, ScriptedAnswer(i, 2));
+  }
+  EXPECT_TRUE(client.ClosedWithin(5s));
 }
 
 // Unit 0 goes to every slave of the line without an answer: the TCP client

@@ -115,6 +115,67 @@ TEST_F(ProxyTest, ConnectFailsForAMissingDevice) {
   EXPECT_FALSE(srv.OpenConnection("COM2", 7));
 }
 
+// Every answer is checked against its request, and what comes after a failed
+// exchange is drained before the next request: the next read gets its own
+// registers.
+TEST_F(ProxyTest, EachAnswerBelongsToItsRequest) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  auto srv = ConnectSerial(slave.Path(), 500);
+  using kdtest::Misbehave;
+  const Bytes write16{0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x11, 0x22, 0x33, 0x44};
+  struct Case {
+    kdtest::Step step;
+    Bytes request;
+    std::int32_t code;
+  } cases[] = {
+      {{Misbehave::Late, 560ms}, ReadRequest(0, 1), kd::mb::kTimeout},
+      {{Misbehave::Late, 560ms}, ReadRequest(0, 3), kd::mb::kTimeout},
+      {{Misbehave::WrongCount}, ReadRequest(0, 3), kd::mb::kInvalidAnswer},
+      {{Misbehave::WrongEcho}, write16, kd::mb::kInvalidAnswer},
+  };
+  auto value = [](int n) { return static_cast<std::uint16_t>(0x1000 + n); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.step.what));
+    slave.Script({c.step});
+    Bytes answer;
+    EXPECT_EQ(Exchange(*srv, c.request, answer), c.code);
+    EXPECT_TRUE(answer.empty());
+    EXPECT_EQ(Exchange(*srv, ReadRequest(0x10, 3), answer), 0);
+    EXPECT_EQ(answer, ReadAnswer(0x10, 3, value));
+  }
+}
+
+// A request that times out and its retry that times out too (a drain, then
+// the time-out again) stay within the time the proxy gives a call.
+TEST_F(ProxyTest, ARetryAfterATimeOutIsNoLostServer) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  auto srv = ConnectSerial(slave.Path(), 1500);
+  slave.Script({{kdtest::Misbehave::Silence}, {kdtest::Misbehave::Silence}});
+  Bytes answer;
+  EXPECT_EQ(Exchange(*srv, ReadRequest(0, 1), answer), kd::mb::kTimeout);
+  EXPECT_EQ(Exchange(*srv, ReadRequest(0, 1), answer), kd::mb::kTimeout);
+  EXPECT_EQ(Exchange(*srv, ReadRequest(2, 1), answer), 0);
+  EXPECT_EQ(answer, (Bytes{0x01, 0x03, 0x02, 0x10, 0x02}));
+}
+
+// A serial device that goes and comes back at its path: requests fail at once
+// while it is gone, and go through again without a new Connect.
+TEST_F(ProxyTest, ALostDeviceIsOpenedAgainByItself) {
+  kdtest::PluggedSlave slave;
+  auto srv = ConnectSerial(slave.Device(), 3000);
+  Bytes answer;
+  EXPECT_EQ(Exchange(*srv, ReadRequest(2, 1), answer), 0);
+  slave.Pull();
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Exchange(*srv, ReadRequest(2, 1), answer), kd::mb::kPortWrite);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);  // never the time-out
+  }
+  slave.Plug();
+  EXPECT_EQ(Exchange(*srv, ReadRequest(2, 1), answer), 0);
+  EXPECT_EQ(answer, (Bytes{0x01, 0x03, 0x02, 0x10, 0x02}));
+}
+
 // A server that dies or stops during a call: the call returns in time with
 // the lost-server code, the proxy stays failed, a new proxy works.
 TEST_F(ProxyTest, DeadOrHungServerNeverHangsTheCaller) {
@@ -136,8 +197,9 @@ TEST_F(ProxyTest, DeadOrHungServerNeverHangsTheCaller) {
     Bytes answer;
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(Exchange(srv, ReadRequest(0, 1), answer), kd::mb::kServerLost);
-    // Time-out plus the proxy's margin (silent intervals, frame time, 1 s).
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms + 2500ms);
+    // The time-out twice (a drain, then the exchange) plus the proxy's margin
+    // (silent intervals, frame time, 1 s).
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2 * 1500ms + 2500ms);
     killer.join();
     EXPECT_EQ(srv.ServerProcessId(), 0);
     EXPECT_EQ(Exchange(srv, ReadRequest(0, 1), answer), kd::mb::kServerLost);

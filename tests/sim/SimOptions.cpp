@@ -59,6 +59,9 @@ std::string SimUsage() {
          "                         REGISTER.BIT (\"ActFaultState_1.3\"); may be repeated\n"
          "  --set NAME=VALUE       a register's raw value at start (\"RefDig=6144\"); may be repeated\n"
          "  --silent               never answer (for time-out tests)\n"
+         "  --late ADDRESS:MS      answer the first read (function 3) from register ADDRESS\n"
+         "                         MS milliseconds late (for time-out tests)\n"
+         "  --latency MS           answer every other request MS milliseconds after it came\n"
          "\n"
          "Identity answered to function 0x41 (defaults: the first name of the data\n"
          "model's version list, KDP7_KD730v105 for the KD730 file, KDP6_KD610v102 for\n"
@@ -158,6 +161,14 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       o.Presets.emplace_back(v.substr(0, equals), Number(a, v.substr(equals + 1), low, high));
     } else if (a == "--silent") {
       o.Silent = true;
+    } else if (a == "--late") {
+      const std::string& v = value();
+      const auto colon = v.find(':');
+      if (colon == std::string::npos) throw SimUsageError("--late: ADDRESS:MS expected");
+      o.LateAddress = Number(a, v.substr(0, colon), 0, 65535);
+      o.LateMs = Number(a, v.substr(colon + 1), 0, 60000);
+    } else if (a == "--latency") {
+      o.LatencyMs = Number(a, value(), 0, 60000);
     } else {
       throw SimUsageError("unknown option '" + a + "'");
     }

@@ -36,6 +36,11 @@ struct SimOptions {
   // Registers set at start (--set NAME=VALUE): name and raw value of element 0.
   std::vector<std::pair<std::string, std::int32_t>> Presets;
   bool Silent = false;
+  // --late ADDRESS:MS: the first read (function 3) from register ADDRESS is
+  // answered MS milliseconds late; -1 none.
+  int LateAddress = -1;
+  int LateMs = 0;
+  int LatencyMs = 0;  // --latency MS: every other answer MS milliseconds after its request
   bool Help = false;
 };
 

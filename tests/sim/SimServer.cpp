@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <thread>
 
 #include "Exception.h"
@@ -45,7 +46,8 @@ int StopSignalFd() {
 }
 
 SimServer::SimServer(SimSlave& slave, const SimOptions& options, std::function<double()> clock)
-    : slave_(slave), clock_(std::move(clock)) {
+    : slave_(slave), clock_(std::move(clock)), lateAddress_(options.LateAddress), lateMs_(options.LateMs),
+      latencyMs_(options.LatencyMs) {
   if (!options.RtuPath.empty()) {
     kd::mb::SerialSettings settings;
     settings.baudRate = options.Baud;
@@ -79,8 +81,18 @@ void SimServer::Run(int stopFd) {
     if (fds[0].revents != 0) stopping = true;
     link_->Interrupt();
   });
-  while (auto request = link_->Receive(kd::mb::Millis(-1)))
-    if (auto answer = slave_.Handle(request->frame, clock_())) link_->Answer(*request, *answer);
+  while (auto request = link_->Receive(kd::mb::Millis(-1))) {
+    auto answer = slave_.Handle(request->frame, clock_());
+    if (!answer) continue;
+    const auto& f = request->frame;
+    int delay = latencyMs_;
+    if (lateAddress_ >= 0 && f.size() >= 4 && f[1] == 0x03 && (f[2] << 8 | f[3]) == lateAddress_) {
+      lateAddress_ = -1;  // once
+      delay = lateMs_;
+    }
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    link_->Answer(*request, *answer);
+  }
   done.Signal();
   watcher.join();
   if (!stopping) throw kd::Exception("SimServer: the line '" + address_ + "' is gone");

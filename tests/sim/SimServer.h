@@ -35,6 +35,9 @@ class SimServer {
   std::function<double()> clock_;
   std::string address_;
   std::unique_ptr<kd::mb::SlaveLink> link_;
+  int lateAddress_;  // the first read from it is answered lateMs_ late; -1 none
+  int lateMs_;
+  int latencyMs_;  // every other answer
 };
 
 }  // namespace kdsim

@@ -12,7 +12,8 @@ TEST(SimOptionsTest, ReadsEveryOption) {
                                   "--par", "x.par", "--slave", "12", "--kdp", "0", "--model", "731",
                                   "--model-letters", "AB", "--version", "1.10", "--version-letters", "C",
                                   "--eeprom", "e.ini", "--fault", "Overcurrent", "--fault", "Watchdog",
-                                  "--set", "RefDig=-6144", "--set", "VirtualInput=5", "--silent"});
+                                  "--set", "RefDig=-6144", "--set", "VirtualInput=5", "--silent",
+                                  "--late", "26:700", "--latency", "40"});
   EXPECT_EQ(o.RtuPath, "/tmp/p0");
   EXPECT_EQ(o.Baud, 9600);
   EXPECT_EQ(o.Parity, 'O');
@@ -28,6 +29,9 @@ TEST(SimOptionsTest, ReadsEveryOption) {
   EXPECT_EQ(o.Faults, (std::vector<std::string>{"Overcurrent", "Watchdog"}));
   EXPECT_EQ(o.Presets, (std::vector<std::pair<std::string, std::int32_t>>{{"RefDig", -6144}, {"VirtualInput", 5}}));
   EXPECT_TRUE(o.Silent);
+  EXPECT_EQ(o.LateAddress, 26);
+  EXPECT_EQ(o.LateMs, 700);
+  EXPECT_EQ(o.LatencyMs, 40);
 
   SimOptions t = ParseSimOptions({"--tcp", "127.0.0.1:0", "--version", "104"});
   EXPECT_EQ(t.TcpHost, "127.0.0.1");
@@ -39,6 +43,7 @@ TEST(SimOptionsTest, ReadsEveryOption) {
   EXPECT_EQ(kd610.Text(), "KDP6_KD610v104");
   EXPECT_EQ(kd610.ModelLetters, 0xFFFF);
   EXPECT_EQ(t.Slave, 0);  // from the EEPROM
+  EXPECT_EQ(t.LateAddress, -1);
   EXPECT_TRUE(ParseSimOptions({"--help"}).Help);
 }
 
@@ -59,6 +64,9 @@ TEST(SimOptionsTest, RefusesBadCommandLines) {
       {"--tcp", "127.0.0.1:0", "--set", "RefDig"},
       {"--tcp", "127.0.0.1:0", "--set", "=5"},
       {"--tcp", "127.0.0.1:0", "--set", "RefDig=x"},
+      {"--tcp", "127.0.0.1:0", "--late", "26"},
+      {"--tcp", "127.0.0.1:0", "--late", "26:-1"},
+      {"--tcp", "127.0.0.1:0", "--latency", "x"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseSimOptions(args), SimUsageError) << testing::PrintToString(args);
 }

@@ -183,6 +183,26 @@ void ChildProcess::Signal(int sig) {
 
 SocatPair::SocatPair()
     : socat_({"socat", "-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"}, ChildProcess::kStderr) {
+  AwaitStart();
+}
+
+SocatPair::SocatPair(const std::string& linkA, const std::string& linkB)
+    : socat_({"socat", "-d", "-d", "pty,raw,echo=0,link=" + linkA, "pty,raw,echo=0,link=" + linkB},
+             ChildProcess::kStderr),
+      linked_(true) {
+  AwaitStart();
+  a_ = linkA;
+  b_ = linkB;
+}
+
+SocatPair::~SocatPair() {
+  if (!linked_) return;
+  std::error_code ignored;
+  std::filesystem::remove(a_, ignored);
+  std::filesystem::remove(b_, ignored);
+}
+
+void SocatPair::AwaitStart() {
   std::string line;
   while (socat_.ReadLine(line, Millis(10000))) {
     const auto at = line.find("PTY is ");

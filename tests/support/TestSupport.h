@@ -6,7 +6,8 @@
 // - CpuTime: what a process has used of the processors so far;
 // - ChildProcess: a program with its output readable line by line, killed
 //   and reaped when the object goes;
-// - SocatPair: two connected pseudo terminals made by socat.
+// - SocatPair: two connected pseudo terminals made by socat, optionally
+//   reached through links at given paths.
 #include <sys/types.h>
 
 #include <chrono>
@@ -85,12 +86,22 @@ class ChildProcess {
 class SocatPair {
  public:
   SocatPair();  // raises std::runtime_error when socat does not come up
+  // The two ends also reached by the paths `linkA` and `linkB` (symbolic
+  // links, as a device node that comes and goes with its adapter); A() and
+  // B() are the links. The links are removed when the pair goes.
+  SocatPair(const std::string& linkA, const std::string& linkB);
+  ~SocatPair();
+  SocatPair(const SocatPair&) = delete;
+  SocatPair& operator=(const SocatPair&) = delete;
   const std::string& A() const { return a_; }
   const std::string& B() const { return b_; }
 
  private:
+  void AwaitStart();
+
   ChildProcess socat_;
   std::string a_, b_;
+  bool linked_ = false;
 };
 
 }  // namespace kdtest

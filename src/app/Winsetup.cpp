@@ -3,10 +3,10 @@
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QGridLayout>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QRadioButton>

@@ -53,6 +53,8 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   void BuildSetupLists();
   // Enabling by CfgFlags, then every row and option group from the image.
   void RefreshSetup();
+  // The drive when the data module exists, else null.
+  TlaDeviceKD730* Device() const;
 
   // Row builders; rows carry their register or view (not owned).
   void AddRegisterItem(QTreeWidget* list, TlaRegister* reg);
@@ -128,8 +130,6 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   void FillGroup(QTreeWidget* list, QWidget* group, std::initializer_list<TlaRegister*> regs);
   void FillGroup(QTreeWidget* list, QWidget* group, std::initializer_list<TlaParValue*> views);
 
-  // The drive when the data module exists, else null.
-  TlaDeviceKD730* Device() const;
   // One of the drive's registers, null without a drive.
   using DriveRegister = TlaRegister* TlaDeviceKD730::*;
   TlaRegister* Register(DriveRegister reg) const;
@@ -138,8 +138,8 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   // An option group's font, style and spacing.
   void ShapeOptionGroup(RadioGroupBox* group);
 
-  QTreeWidget* popupList_ = nullptr;
-  QStyle* optionStyle_ = nullptr;  // of the option groups, owned by the window (Qt parent)  // the list the context menu was opened on
+  QTreeWidget* popupList_ = nullptr;  // the list the context menu was opened on
+  QStyle* optionStyle_ = nullptr;     // of the option groups, owned by the window (Qt parent)
 };
 
 // The drive-setup window of the run (set while it exists).

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -15,7 +16,6 @@
 #include "FileIo.h"
 #include "Formats.h"
 #include "IniFile.h"
-#include "Modulenetwork.h"
 #include "Strings.h"
 #include "Tladevicekd730cmp.h"
 #include "Tlaparvaluecls.h"
@@ -104,9 +104,6 @@ void CheckSetupFile(const std::string& operation, const std::string& fileName) {
                                     what.c_str(), line));
 }
 
-// The drive when the data module exists, else null.
-TlaDeviceKD730* Device() { return Network ? Network->laDevice : nullptr; }
-
 // The slave address the drive keeps, read from it now (the image holds 0
 // until the Field bus page was shown, or an edit never saved); "---" when
 // the drive cannot be read. The Field bus page shows what was read.
@@ -116,8 +113,9 @@ std::string StoredSlaveAddress(TKD730Setup& window, TlaDeviceKD730& d) {
   return d.EE_ModBusSlave->GetValueText(0);
 }
 
-}  // namespace
-
+// The window's file dialog made ready for a setup file: title, must-exist
+// check (else the overwrite prompt). True with the chosen file's name when
+// confirmed.
 bool RunSetupFileDialog(QFileDialog* dialog, const char* title, bool mustExist,
                         std::string& fileName) {
   dialog->setWindowTitle(title);
@@ -129,6 +127,8 @@ bool RunSetupFileDialog(QFileDialog* dialog, const char* title, bool mustExist,
   fileName = FromQString(dialog->selectedFiles().constFirst());
   return true;
 }
+
+}  // namespace
 
 void ExportSetupFile(TKD730Setup& window) {
   std::string fileName;
@@ -148,7 +148,7 @@ void ExportSetupFile(TKD730Setup& window) {
     file.WriteString("Header", "Company",
                      programIni.ReadString("AboutForm", "Company", kDefaultCompany));
     file.WriteString("Header", "Web", programIni.ReadString("AboutForm", "Web", kDefaultWeb));
-    if (TlaDeviceKD730* d = Device()) d->ExportToIniFile(kSetupSection, &file);
+    if (TlaDeviceKD730* d = window.Device()) d->ExportToIniFile(kSetupSection, &file);
     file.EndUpdate();
   } catch (...) {
     MainForm->Log("Error: Drive setup NOT exported!");
@@ -171,7 +171,7 @@ void ImportSetupFile(TKD730Setup& window) {
   MainForm->Log(" -> Creator: " + file.ReadString("Header", "Owner", kUnknown));
   MainForm->Log(" -> Version: " + file.ReadString("Header", "Version", kUnknown));
   try {
-    if (TlaDeviceKD730* d = Device()) d->ImportFromIniFile(kSetupSection, &file);
+    if (TlaDeviceKD730* d = window.Device()) d->ImportFromIniFile(kSetupSection, &file);
   } catch (...) {
     // The registers whose values converted hold them now: show the image.
     window.RefreshSetup();
@@ -185,7 +185,7 @@ void ImportSetupFile(TKD730Setup& window) {
 
 void PrintSetupReport(TKD730Setup& window) {
   MainForm->Log("Print drive setup.");
-  TlaDeviceKD730* d = Device();
+  TlaDeviceKD730* d = window.Device();
   if (!d) return;
   kd::StringList lines;
   const std::string separator(56, '_');

@@ -5,16 +5,7 @@
 // a file back into the register image and refreshes the window, "Print"
 // prints a report of the setup. Each logs its steps in the main window's log
 // and raises what goes wrong for the window's exception display.
-#include <string>
-
-class QFileDialog;
 class TKD730Setup;
-
-// The window's file dialog made ready for a setup file: title, must-exist
-// check (else the overwrite prompt). True with the chosen file's name when
-// confirmed.
-bool RunSetupFileDialog(QFileDialog* dialog, const char* title, bool mustExist,
-                        std::string& fileName);
 
 // "To File ...", "From File ..." and "Print" of the window.
 void ExportSetupFile(TKD730Setup& window);

@@ -25,10 +25,10 @@ class TlaDMCollection;
 // registers or no DMColl, load: the file's version refused; 2 load: the totals
 // differ from the model's blocks, the file holds less data than they say or
 // more than kMaxTextBytes of text after it, save: the text lines are longer
-// than that (both counted as saved: each line ended by CR LF); 3 a block's segment lies outside the image; 4 an invalid block in
-// the "EEProgram" chain; 5 the file could not be read or written (load: no
-// regular file; save: a present file that may not be written, or no regular
-// file); 6 load: no such file; 7 load: not a program file.
+// than that (both counted as saved: each line ended by CR LF); 3 a block's
+// segment lies outside the image; 4 an invalid block in the "EEProgram"
+// chain; 5 the file could not be read or written (load: no regular file;
+// save: a present file that may not be written, or no regular file); 6 load: no such file; 7 load: not a program file.
 inline constexpr std::uint8_t qzFileDone = 0;
 inline constexpr std::uint8_t qzFileNoImage = 1;
 inline constexpr std::uint8_t qzFileTotals = 2;

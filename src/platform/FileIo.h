@@ -15,8 +15,9 @@ int ReadWholeFile(const std::string& path, std::string& data);
 // Replaces the file (the file a symbolic link points to) with data: a
 // temporary file in the same folder, fsync, rename, then fsync of the folder.
 // A present file keeps its permission bits, and its owner and group where the
-// system allows it; a new one gets newMode less the umask. Returns 0, or the errno value of the failure; on failure the old
-// file is untouched and the temporary file removed.
+// system allows it; a new one gets newMode less the umask. Returns 0, or the
+// errno value of the failure; on failure the old file is untouched and the
+// temporary file removed.
 int ReplaceFile(const std::string& path, std::string_view data, mode_t newMode);
 
 }  // namespace kd

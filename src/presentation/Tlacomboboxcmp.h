@@ -33,8 +33,9 @@ class TlaComboBox : public QComboBox {
   TlaParEditEvent OnEdited;     // after a successful edit
 
   // Opens the editor on the view (nothing without one), showing its value
-  // and its choices (a drop-down list with the value's item chosen); with a list view it moves into it, and with a row of it
-  // lies over that row's "Value" cell (a one-column list's only cell).
+  // and its choices (a drop-down list with the value's item chosen); with a
+  // list view it moves into it, and with a row of it lies over that row's
+  // "Value" cell (a one-column list's only cell).
   void EditThis(TlaParValue* view, QTreeWidget* listView, QTreeWidgetItem* row);
 
   // Key 13 commits, 27 cancels (both set key to 0); other keys clear the
@@ -75,8 +76,8 @@ class TlaComboBox : public QComboBox {
   // their events may come while the list view is being destroyed.
   QPointer<QWidget> placedIn_;
   QPointer<QWidget> placedViewport_;
-  QPersistentModelIndex placedRow_;      // the row, when one was given
-  bool rowGiven_ = false;                // invalid once the row is gone
-  int placedTop_ = 0;                    // its top in the viewport when opened
+  QPersistentModelIndex placedRow_;  // the row, when one was given (invalid once it is gone)
+  bool rowGiven_ = false;            // a row was given
+  int placedTop_ = 0;                // its top in the viewport when opened
   std::vector<QMetaObject::Connection> watches_;
 };

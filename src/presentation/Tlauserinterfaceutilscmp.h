@@ -110,10 +110,11 @@ class TlaUserInterfaceUtils : public QObject {
   // Handlers installed on bound list views. Enter on a selected row acts as a
   // double-click, and the key is used up (set to 0) only when the editor
   // opened; a double-click opens the editor on the selected row when it
-  // carries an enabled, visible view and OnEditQuery agrees. The draw handlers colour rows while the list view is
-  // enabled: EvenColor/OddColor, button face for separators, silver with grey
-  // text for disabled views (hidden views' rows left blank: defaultDraw
-  // cleared), the "Value" column bold.
+  // carries an enabled, visible view and OnEditQuery agrees. The draw
+  // handlers colour rows while the list view is enabled: EvenColor/OddColor,
+  // button face for separators, silver with grey text for disabled views
+  // (hidden views' rows left blank: defaultDraw cleared), the "Value" column
+  // bold.
   void lvKeyPress(QObject* sender, char& key);
   void lvDblClick(QObject* sender);
   void lvCustomDrawItem(QTreeWidget* sender, QTreeWidgetItem* row, QStyleOptionViewItem& state, bool& defaultDraw);

@@ -46,6 +46,7 @@ constexpr kd::TColor kSilver = 0xC0C0C0;
 constexpr kd::TColor kGrey = 0x808080;
 constexpr int kRowHeight = 18;
 constexpr const char* kNoBound = "---";
+constexpr const char* kNoValue = "---";  // a value the image does not hold for this drive
 
 // CfgFlags' EnableMask by control mode and speed feedback.
 constexpr std::uint32_t kMaskCurrentMode = 0xFFFFFEEFu;  // all options but bits 4 and 8
@@ -100,8 +101,8 @@ void SetTexts(QTreeWidgetItem* item, const std::string& caption, const std::stri
   if (item->toolTip(0) != item->text(0)) item->setToolTip(0, item->text(0));
 }
 
-void RegisterTexts(QTreeWidgetItem* item, TlaRegister* reg) {
-  SetTexts(item, Descr(reg), reg->GetValueText(0),
+void RegisterTexts(QTreeWidgetItem* item, TlaRegister* reg, bool known) {
+  SetTexts(item, Descr(reg), known ? reg->GetValueText(0) : kNoValue,
            reg->MinBound ? Format(reg, reg->MinBound->GetValue()) : kNoBound,
            reg->MaxBound ? Format(reg, reg->MaxBound->GetValue()) : kNoBound);
 }
@@ -314,6 +315,11 @@ TlaRegister* TKD730Setup::Register(DriveRegister reg) const {
   return d ? d->*reg : nullptr;
 }
 
+bool TKD730Setup::HoldsDriveValue(const TlaRegister* reg) const {
+  TlaDeviceKD730* d = Device();
+  return !d || reg != d->EE_ModBusSlave || d->GetModBusSlaveKnown();
+}
+
 bool TKD730Setup::CfgBit(int bit) const {
   TlaDeviceKD730* d = Device();
   return d && d->CfgFlags && d->CfgFlags->GetValueBit(0, static_cast<std::uint8_t>(bit));
@@ -336,7 +342,7 @@ void TKD730Setup::AddRegisterItem(QTreeWidget* list, TlaRegister* reg) {
   if (!list) return;
   auto* item = new TSetupRow(reg, nullptr);  // owned by the list
   list->addTopLevelItem(item);
-  if (reg) RegisterTexts(item, reg);
+  if (reg) RegisterTexts(item, reg, HoldsDriveValue(reg));
 }
 
 void TKD730Setup::AddParValueItem(QTreeWidget* list, TlaParValue* view) {
@@ -350,7 +356,7 @@ void TKD730Setup::RefreshListView(QTreeWidget* list) {
   for (int i = 0; i < list->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = list->topLevelItem(i);
     if (TlaRegister* reg = RowRegister(item))
-      RegisterTexts(item, reg);
+      RegisterTexts(item, reg, HoldsDriveValue(reg));
     else if (TlaParValue* view = RowView(item))
       ViewTexts(item, view);
   }
@@ -542,7 +548,7 @@ void TKD730Setup::lvDblClick(QTreeWidget* list) {
   try {
     if (TlaRegister* reg = RowRegister(item)) {
       if (reg->Enabled && reg->Visible) {
-        std::string text = kd::FloatToStr(reg->GetValueDouble(0));
+        std::string text = HoldsDriveValue(reg) ? kd::FloatToStr(reg->GetValueDouble(0)) : "";
         if (InputQuery("Edit Register", Descr(reg), text)) reg->SetValueText(text, 0);
       }
     } else if (TlaParValue* view = RowView(item)) {
@@ -642,14 +648,20 @@ void TKD730Setup::lvCurLimOffsetDblClick() {
 // Field bus
 
 void TKD730Setup::tsFieldBusShow() {
-  TlaDeviceKD730* d = Device();
-  if (d && d->EE_ModBusSlave) d->ReadReg(d->EE_ModBusSlave, true);
+  if (TlaDeviceKD730* d = Device()) d->ReadModBusSlave();
   RefreshListView(lvModBusSlave);
 }
 
 void TKD730Setup::sbtnSaveModBusSlaveClick() {
   TlaDeviceKD730* d = Device();
   if (!d || !d->EE_ModBusSlave) return;
+  // The image may hold another drive's address: only this drive's or a typed one is written.
+  d->UpdateSlaveState();
+  if (!d->GetModBusSlaveKnown()) {
+    MainForm->Log(
+        "Error: ModBus Slave Address NOT written: not read from the connected drive nor typed!");
+    return;
+  }
   // Only a write that reached the drive is reported as a change.
   if (d->WriteReg(d->EE_ModBusSlave, true))
     MainForm->Log("ModBus Slave Address changed: " + d->EE_ModBusSlave->GetValueText(0) +
@@ -708,6 +720,8 @@ void TKD730Setup::UpdateActions() {
   // A setup is only handed to a drive that is online: a transfer queued for
   // a closed line would run against whatever drive the next connection finds.
   const bool online = d && d->UpdateSlaveState() == slaveOnline;
+  // Whether the image holds the drive's stored address follows the state.
+  RefreshListView(lvModBusSlave);
   acSend->setEnabled(online && state != setupSynced && state != setupSent);
   acSave->setEnabled(online && state != setupSynced);
   for (QAction* a : {acRefOffsetUp, acRefOffsetDwn, acRefOffsetDflt})

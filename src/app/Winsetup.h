@@ -134,6 +134,8 @@ class TKD730Setup : public QWidget, public Ui::TKD730SetupUi {
   using DriveRegister = TlaRegister* TlaDeviceKD730::*;
   TlaRegister* Register(DriveRegister reg) const;
   bool CfgBit(int bit) const;
+  // False for the stored slave address while the image does not hold this drive's.
+  bool HoldsDriveValue(const TlaRegister* reg) const;
 
   // An option group's font, style and spacing.
   void ShapeOptionGroup(RadioGroupBox* group);

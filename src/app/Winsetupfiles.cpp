@@ -104,11 +104,11 @@ void CheckSetupFile(const std::string& operation, const std::string& fileName) {
                                     what.c_str(), line));
 }
 
-// The slave address the drive keeps, read from it now (the image holds 0
-// until the Field bus page was shown, or an edit never saved); "---" when
-// the drive cannot be read. The Field bus page shows what was read.
+// The slave address the drive keeps, read from it now (the image may hold an
+// edit never saved); "---" when the drive cannot be read. The Field bus page
+// shows what was read.
 std::string StoredSlaveAddress(TKD730Setup& window, TlaDeviceKD730& d) {
-  if (!d.EE_ModBusSlave || !d.ReadReg(d.EE_ModBusSlave, true)) return kNoAddress;
+  if (!d.ReadModBusSlave()) return kNoAddress;
   window.RefreshListView(window.lvModBusSlave);
   return d.EE_ModBusSlave->GetValueText(0);
 }

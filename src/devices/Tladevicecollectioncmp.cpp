@@ -63,9 +63,11 @@ TlaDeviceSlave* TlaDeviceCollection::AddDeviceFromIniFile(const std::string& nam
 
 TlaDeviceSlave* TlaDeviceCollection::Keep(std::unique_ptr<TlaDeviceSlave> device) {
   // An OnMaxDeviceCount handler may take the refused device in after all, and
-  // even delete it again: while it is offered, the set's own DeleteDevice
-  // crosses it off `loading_`. When the offer ends (also by an exception),
-  // the device is deleted only when it is still on the list and not in the set.
+  // an OnAdd or OnMaxDeviceCount handler may delete it again: while it is
+  // offered, the set's own DeleteDevice crosses it off `loading_`. When the
+  // offer ends (also by an exception), the device is deleted only when it is
+  // still on the list and not in the set. It is handed back only while the
+  // set holds it.
   struct Offer {
     TlaDeviceCollection& set;
     TlaDeviceSlave* device;
@@ -78,7 +80,12 @@ TlaDeviceSlave* TlaDeviceCollection::Keep(std::unique_ptr<TlaDeviceSlave> device
   } offer{*this, device.get()};
   loading_.push_back(device.get());
   device.release();  // on the list: the offer settles it
-  return AddDevice(offer.device) ? offer.device : nullptr;
+  AddDevice(offer.device);
+  return Offered(offer.device) && Holds(offer.device) ? offer.device : nullptr;
+}
+
+bool TlaDeviceCollection::Offered(const TlaDeviceSlave* device) const {
+  return std::find(loading_.begin(), loading_.end(), device) != loading_.end();
 }
 
 bool TlaDeviceCollection::Holds(const TlaDeviceSlave* device) const {

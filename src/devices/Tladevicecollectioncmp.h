@@ -59,9 +59,9 @@ class TlaDeviceCollection : public kd::Component {
 
   // A new device (AllocNewDevice) loaded from keyPath\name or from section
   // `name`, then added. Null when it did not load (the INI loader also
-  // raises OnError) or the set is full; the device is then deleted. A
-  // registry key that lacks a value raises the registry's error (the device
-  // is deleted).
+  // raises OnError) or the set is full; the device is then deleted. Null
+  // too when an OnAdd handler deleted it. A registry key that lacks a value
+  // raises the registry's error (the device is deleted).
   TlaDeviceSlave* AddDeviceFromRegistry(const std::string& name, kd::RootKey root,
                                         const std::string& keyPath);
   TlaDeviceSlave* AddDeviceFromIniFile(const std::string& name, const std::string& fileName);
@@ -90,6 +90,7 @@ class TlaDeviceCollection : public kd::Component {
   // Adds a loaded device; it is deleted when the set refuses it and does not hold it.
   TlaDeviceSlave* Keep(std::unique_ptr<TlaDeviceSlave> device);
   bool Holds(const TlaDeviceSlave* device) const;
+  bool Offered(const TlaDeviceSlave* device) const;  // on `loading_`: not deleted by the set
 
   std::int32_t maxDeviceCount_ = 2;
   std::vector<std::unique_ptr<TlaDeviceSlave>> devices_;

@@ -98,6 +98,7 @@ bool TlaDeviceKD730::ReadCommands() {
 
 void TlaDeviceKD730::AfterStateUpdate() {
   if (!commandsRead_) ReadCommands();
+  if (!GetModBusSlaveKnown()) ReadModBusSlave();
 }
 
 TlaSlaveState TlaDeviceKD730::UpdateSlaveState() {

@@ -16,7 +16,8 @@
 // covers them, so that none can overwrite a value being written. They are
 // read, waiting, at the first state update each time the drive is online
 // and by ReadSetup; until then GetCommandsRead is false and the image holds
-// no value of the drive's to step or toggle from.
+// no value of the drive's to step or toggle from. The stored slave address
+// (EE_ModBusSlave) is read at the state updates too, until it is known.
 #include <atomic>
 #include <memory>
 
@@ -102,7 +103,7 @@ class TlaDeviceKD730 : public TlaDeviceKDSlave {
  protected:
   void RegistersSetup() override;
   void AfterSetupUpdate() override;
-  // Reads the commands when they are not read yet.
+  // Reads the commands and the stored slave address when they are not read yet.
   void AfterStateUpdate() override;
 
  private:

@@ -7,6 +7,15 @@
 
 #include "Tlambchainedtransacls.h"
 
+namespace {
+
+// On the line of the identified drive (a failing transaction included).
+bool OnDriveLine(TlaSlaveState state) {
+  return state == slaveOnline || state == slaveTransaError;
+}
+
+}  // namespace
+
 TlaDeviceKDSlave::TlaDeviceKDSlave(kd::Component* owner) : TlaDeviceSlave(owner) {}
 
 TlaDeviceKDSlave::~TlaDeviceKDSlave() = default;
@@ -28,6 +37,14 @@ void TlaDeviceKDSlave::AfterVersionFound() {
   EE_ModBusSlave = GetRegister(std::string("EE_ModBusSlave"));
   eeModBusSlaveView_ = std::make_unique<TlaParValue>(this, EE_ModBusSlave, 0);
   AssignDoOnAfterEdit(RegDefs()->GetCategoryBlocks("RamSetup").get());
+  if (EE_ModBusSlave) {
+    // A value typed into the image while online is the technician's for this drive.
+    TlaRegAfterEditEvent hooked = EE_ModBusSlave->OnAfterEdit;
+    EE_ModBusSlave->OnAfterEdit = [this, hooked](TlaRegister* reg, bool changed) {
+      if (OnDriveLine(GetSlaveState())) modBusSlaveKnown_ = true;
+      if (hooked) hooked(reg, changed);
+    };
+  }
 
   // Periodic: every pass and every tenth pass, never switched off by a result.
   TlaMBChainedTransa* actState = NewChained("ActState", TlaMBChainedTransa::Read, &TlaDeviceKDSlave::DoOnStateUpdate);
@@ -64,6 +81,18 @@ TlaRegister* TlaDeviceKDSlave::GetPreFault(int i) const {
 
 TlaRegister* TlaDeviceKDSlave::GetActFault(int i) const {
   return i == 0 ? ActFaultState_0 : i == 1 ? ActFaultState_1 : nullptr;
+}
+
+bool TlaDeviceKDSlave::ReadModBusSlave() {
+  if (!EE_ModBusSlave || !ReadReg(EE_ModBusSlave, true)) return false;
+  modBusSlaveKnown_ = true;
+  return true;
+}
+
+TlaSlaveState TlaDeviceKDSlave::UpdateSlaveState() {
+  const TlaSlaveState state = TlaDeviceSlave::UpdateSlaveState();
+  if (!OnDriveLine(state)) modBusSlaveKnown_ = false;
+  return state;
 }
 
 void TlaDeviceKDSlave::AfterVersionFoundAgain() {

@@ -16,6 +16,12 @@
 // setup is read again unless it is edited or sent (2, 3): the program's copy
 // is then kept as it is. The setup transactions start only while the data
 // model fits the identified drive (ModelFits).
+//
+// EE_ModBusSlave, the address the drive stores, is the drive's only once read
+// from it (ReadModBusSlave) or typed into the image while the drive is
+// online; leaving the online states (6, 7) forgets that (GetModBusSlaveKnown),
+// since the image may then hold another drive's address.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -57,6 +63,12 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   // Null until the data model is loaded (or when it lacks the register).
   TlaRegister* EE_ModBusSlave = nullptr;
   TlaParValue* EE_ModBusSlaveView() const { return eeModBusSlaveView_.get(); }
+  // EE_ModBusSlave from the drive, waiting (main thread); true when read.
+  bool ReadModBusSlave();
+  // EE_ModBusSlave holds this drive's stored address or one typed since.
+  bool GetModBusSlaveKnown() const { return modBusSlaveKnown_.load(); }
+  // Any state but online (6, 7) clears GetModBusSlaveKnown.
+  TlaSlaveState UpdateSlaveState() override;
   TlaRegister* PrevFaultState_0 = nullptr;
   TlaRegister* PrevFaultState_1 = nullptr;
   TlaRegister* ActFaultState_0 = nullptr;
@@ -109,4 +121,5 @@ class TlaDeviceKDSlave : public TlaDeviceSlave {
   TlaMBChainedTransa* eePromSetupWrite_ = nullptr;
   bool saveAfterSend_ = false;
   std::unique_ptr<TlaParValue> eeModBusSlaveView_;
+  std::atomic<bool> modBusSlaveKnown_{false};  // UpdateSlaveState may run on the worker
 };

@@ -1,7 +1,8 @@
 // Disconnect and Connect again on the real stack (mbserver and kd730-sim):
 // the same drive, changed meanwhile by another tool, is identified and read
-// as at the first connection; an edited or sent setup is kept; a drive of
-// another firmware is not taken online and gets nothing written.
+// as at the first connection; an edited or sent setup is kept; the Field bus
+// page shows the connected drive's stored address; a drive of another
+// firmware is not taken online and gets nothing written.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -21,8 +22,11 @@ namespace {
 
 constexpr int kNomSpeed = 4;  // register addresses in both data models
 constexpr int kVirtualInput = 25;
+constexpr int kModBusSlave = 38;  // EE_ModBusSlave, the stored slave address
 const QString kFound = "Device version found: KDP7_KD730v105";
 const QString kDescription = "Device description: KD730 DC drive, firmware 1.04 and 1.05";
+const QString kSlaveNotRead =
+    "Error: ModBus Slave Address NOT written: not read from the connected drive nor typed!";
 
 class Reconnect : public ProgramOnDrive {
  protected:
@@ -42,6 +46,11 @@ class Reconnect : public ProgramOnDrive {
   TlaDeviceKD730& Drive() { return *Network->laDevice; }
   TKD730Setup& W() { return *KD730Setup; }
   QString NomSpeedRow() { return W().lvMainSetup->topLevelItem(3)->text(1); }
+  // The Field bus page's value once the program is idle.
+  QString SlaveRow() {
+    Idle();
+    return W().lvModBusSlave->topLevelItem(0)->text(1);
+  }
 
   void Disconnect() {
     const int closed = CountLog("ModBus closed.");
@@ -140,6 +149,29 @@ TEST_F(Reconnect, AnEditedOrSentSetupIsKept) {
   EXPECT_EQ(DriveValue(Drive().NomSpeed), 1111);
 }
 
+// The Field bus page shows the address the connected drive stores, read at
+// each identification, and "<=Save" writes no other drive's: not after
+// Disconnect, and not the former value after the address was changed at the
+// drive's keypad.
+TEST_F(Reconnect, TheFieldBusPageShowsTheAddressTheConnectedDriveStores) {
+  W().pcSetup->setCurrentWidget(W().tsFieldBus);
+  EXPECT_EQ(SlaveRow(), "1");
+  ASSERT_NO_FATAL_FAILURE(Disconnect());
+  EXPECT_EQ(SlaveRow(), "---");
+  W().sbtnSaveModBusSlave->click();
+  EXPECT_EQ(LastLog(), kSlaveNotRead);
+  SaveScreenshot("setup-fieldbus-offline.png", &W());
+
+  WriteDriveRegister(*drive_, kModBusSlave, 5);  // at the drive's keypad
+  ASSERT_NO_FATAL_FAILURE(ConnectUntil(kFound));
+  EXPECT_TRUE(PumpUntil([&] { return SlaveRow() == "5"; }, 10s)) << SlaveRow().toStdString();
+  SaveScreenshot("setup-fieldbus-reconnected.png", &W());
+  W().sbtnSaveModBusSlave->click();  // no edit: the drive keeps its address
+  EXPECT_EQ(LastLog(), "ModBus Slave Address changed: 5 This change is valid only after restart.");
+  ASSERT_NO_FATAL_FAILURE(Disconnect());
+  EXPECT_EQ(ReadDriveRegisters(*drive_, kModBusSlave, 1), std::vector<int>{5});
+}
+
 TEST_F(Reconnect, ADriveOfAnotherFirmwareIsNotTakenOnline) {
   ASSERT_NO_FATAL_FAILURE(Disconnect());
   drive_ = std::make_unique<SimulatedDrive>(
@@ -172,8 +204,10 @@ TEST_F(Reconnect, ADriveOfAnotherFirmwareIsNotTakenOnline) {
   Drive().SaveSetup();
   W().acReload->trigger();
   W().acRefOffsetUp->trigger();
+  W().pcSetup->setCurrentWidget(W().tsFieldBus);
+  EXPECT_EQ(SlaveRow(), "---");  // not the image's value of the former drive
   W().sbtnSaveModBusSlave->click();
-  EXPECT_EQ(LastLog(), "Error: ModBus Slave Address NOT written!");
+  EXPECT_EQ(LastLog(), kSlaveNotRead);
   for (Qt::Key key : {Qt::Key_F5, Qt::Key_F6, Qt::Key_F7}) QTest::keyClick(MainForm, key);
   QTest::keyClick(MainForm, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_FALSE(Drive().WriteReg(Drive().CfgFlags, true));

@@ -244,3 +244,56 @@ TEST_F(DeviceCollection, HandlerThatTakesTheRefusedDeviceIn) {
   EXPECT_EQ(c.GetDevice(1), mine.release());  // owned by the set now
   EXPECT_EQ(c.GetCountDevice(), 2);
 }
+
+// An OnAdd handler may delete the device just taken in, or another one: the
+// loaders hand back the new device only while the set still holds it.
+TEST_F(DeviceCollection, OnAddHandlerThatDeletesADevice) {
+  const std::string file = dir.Write("devices.ini", kThreeDevices);
+  {
+    kd::Registry reg(kd::HKEY_CURRENT_USER);
+    for (const char* name : {"Drive A", "Drive B"}) {
+      ASSERT_TRUE(reg.OpenKey(std::string("\\Software\\Plant\\Devices\\") + name, true));
+      reg.WriteString("ConnectionName", "COM1");
+      reg.WriteInteger("ModBusAddress", 1);
+      reg.WriteInteger("SampleTime", 50);
+      reg.WriteBool("Enable", true);
+    }
+  }
+  struct Case {
+    const char* what;
+    bool registry;
+    bool deleteNew;  // else the handler deletes the device loaded before it
+  };
+  const Case cases[] = {
+      {"INI, new one deleted", false, true},
+      {"INI, other one deleted", false, false},
+      {"registry, new one deleted", true, true},
+      {"registry, other one deleted", true, false},
+  };
+  for (const Case& k : cases) {
+    Collection c;
+    auto load = [&](const std::string& name) {
+      return k.registry
+                 ? c.AddDeviceFromRegistry(name, kd::HKEY_CURRENT_USER, "Software\\Plant\\Devices")
+                 : c.AddDeviceFromIniFile(name, file);
+    };
+    ASSERT_NE(load("Drive A"), nullptr) << k.what;
+    c.OnAdd = [&](TlaDeviceCollection*, TlaDeviceSlave* d) {
+      c.DeleteDevice(k.deleteNew ? d : c.GetDevice(0));
+    };
+    TlaDeviceSlave* b = load("Drive B");
+    if (k.deleteNew) {
+      EXPECT_EQ(b, nullptr) << k.what;
+      EXPECT_EQ(c.FindByName("Drive A"), c.GetDevice(0)) << k.what;
+    } else {
+      ASSERT_NE(b, nullptr) << k.what;
+      EXPECT_EQ(b->DeviceSetup()->GetName(), "Drive B") << k.what;  // the caller's first use
+      EXPECT_EQ(c.GetDevice(0), b) << k.what;
+    }
+    EXPECT_EQ(c.GetCountDevice(), 1) << k.what;
+    EXPECT_EQ(CountedDevice::alive, 1) << k.what;
+    EXPECT_EQ(c.Take(), (std::vector<std::string>{
+                            "add Drive A", k.deleteNew ? "delete Drive B" : "delete Drive A"}))
+        << k.what;
+  }
+}

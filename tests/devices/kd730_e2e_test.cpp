@@ -175,14 +175,22 @@ TEST_P(KD730Road, FromConnectToReconnect) {
   auto reconnect = [&] {
     thread.reset();
     EXPECT_EQ(dev.UpdateSlaveState(), slaveNoConnection);
+    EXPECT_FALSE(dev.GetModBusSlaveKnown());  // the next drive's may differ
     thread = std::make_unique<TlaMBThread>();
     Stack::Attach(dev, *thread, sim);
     Stack::Open(*thread);
   };
+  // The stored slave address is read at a state update, and again after the
+  // reconnect, over a value typed and never saved.
+  ASSERT_TRUE(stack.RunUntil([&] { return dev.GetModBusSlaveKnown(); }));
+  const int storedSlave = dev.EE_ModBusSlave->GetValueInteger(0);
+  dev.EE_ModBusSlave->SetValueInteger(0, storedSlave + 1);
   int setupReads = setupUpdates;
   reconnect();
   ASSERT_TRUE(stack.RunUntil([&] { return found == 2 && setupUpdates > setupReads; }));
   EXPECT_TRUE(stack.Online(dev));
+  ASSERT_TRUE(stack.RunUntil([&] { return dev.GetModBusSlaveKnown(); }));
+  EXPECT_EQ(dev.EE_ModBusSlave->GetValueInteger(0), storedSlave);
   EXPECT_EQ(unknown, 0);
   EXPECT_EQ(dev.RegDefs(), model);
   EXPECT_EQ(dev.GetTransaCount(), transactions);

@@ -2,9 +2,11 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMargins>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 
@@ -45,55 +47,82 @@ int Clamp(int start, int length, int first, int room) {
   return std::max(first, std::min(start, first + room - length));
 }
 
-// Places its window again once it was first shown: only then is its frame
-// known, which must fit on the screen as well. Owned by the window.
+// The window frame's margins as the window system has them: none before the
+// window manager framed the window. (QWidget::frameGeometry lags behind when
+// the frame came without a move of the window, as when the window manager
+// started after the program.)
+QMargins FrameMargins(const QWidget* window) {
+  const QWindow* handle = window->windowHandle();
+  return handle ? handle->frameMargins() : QMargins();
+}
+
+// Places its window again once the window manager has framed it, which it
+// does some time after the window was first shown: the frame must fit on the
+// screen as well. Looks for the frame until it is there or a bound passes (no
+// window manager, or one that frames nothing). Owned by the window.
 class TPlaceCheck : public QObject {
  public:
   explicit TPlaceCheck(QWidget* window) : QObject(window), window_(window) {
     window->installEventFilter(this);
+    connect(&timer_, &QTimer::timeout, this, &TPlaceCheck::Look);
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == window_ && event->type() == QEvent::Show) {
       window_->removeEventFilter(this);
-      // After the show, when the window system has framed the window.
-      QTimer::singleShot(0, window_, [w = window_] {
-        PlaceOnScreen(w, w->frameGeometry().topLeft(), w->size());
-      });
-      deleteLater();
+      timer_.start(0);  // the first look once the show is done
     }
     return false;
   }
 
  private:
+  static constexpr int kInterval = 50;  // ms between looks
+  static constexpr int kLooks = 200;    // 10 s
+
+  void Look() {
+    const QMargins margins = FrameMargins(window_);
+    const bool framed = window_->isVisible() && !margins.isNull();
+    if (framed)
+      PlaceOnScreen(window_, window_->geometry().topLeft() - QPoint(margins.left(), margins.top()),
+                    window_->size());
+    if (framed || ++looks_ >= kLooks) {
+      timer_.stop();
+      deleteLater();
+    } else {
+      timer_.setInterval(kInterval);
+    }
+  }
+
   QWidget* window_;
+  QTimer timer_;
+  int looks_ = 0;
 };
 
 }  // namespace
 
 void PlaceOnScreen(QWidget* window, const QPoint& framePos, const QSize& size) {
-  // The frame around the inner size, as far as the window system tells it
-  // (nothing before the window was shown).
-  const QRect inner = window->geometry();
-  const QRect outer = window->frameGeometry();
-  const QSize frame(outer.width() - inner.width(), outer.height() - inner.height());
+  const QMargins margins = FrameMargins(window);
+  const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
   const QSize minimum = window->minimumSize().expandedTo(window->minimumSizeHint());
   QSize wanted = size.expandedTo(minimum).boundedTo(window->maximumSize());
   // Far beyond any screen is as good as the farthest a window can be.
-  const QPoint at(std::clamp(framePos.x(), -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX),
-                  std::clamp(framePos.y(), -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+  QPoint at(std::clamp(framePos.x(), -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX),
+            std::clamp(framePos.y(), -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
   const QRect area = ScreenArea(QRect(at, wanted + frame));
-  if (area.isEmpty()) {
+  if (!area.isEmpty()) {
+    wanted = wanted.boundedTo(area.size() - frame).expandedTo(minimum);
+    const QSize whole = wanted + frame;
+    at = QPoint(Clamp(at.x(), whole.width(), area.x(), area.width()),
+                Clamp(at.y(), whole.height(), area.y(), area.height()));
+  }
+  if (margins.isNull()) {
+    // A frame that comes later stands where the window was moved to.
     window->resize(wanted);
     window->move(at);
-    return;
+  } else {
+    window->setGeometry(QRect(at + QPoint(margins.left(), margins.top()), wanted));
   }
-  wanted = wanted.boundedTo(area.size() - frame).expandedTo(minimum);
-  const QSize whole = wanted + frame;
-  window->resize(wanted);
-  window->move(Clamp(at.x(), whole.width(), area.x(), area.width()),
-               Clamp(at.y(), whole.height(), area.y(), area.height()));
 }
 
 void ReadFormPosition(QWidget* window, const kd::IniFile& ini, const std::string& section,
@@ -114,11 +143,10 @@ QRect RestoredGeometry(const QWidget* window) {
 
 void WriteFormPosition(QWidget* window, kd::IniFile& ini, const std::string& section) {
   const QRect client = RestoredGeometry(window);
-  const QRect frame = window->frameGeometry();
-  const QRect now = window->geometry();
+  const QMargins frame = FrameMargins(window);
   window->setWindowState(Qt::WindowNoState);
-  ini.WriteInteger(section, "Top", client.y() - (now.y() - frame.y()));
-  ini.WriteInteger(section, "Left", client.x() - (now.x() - frame.x()));
-  ini.WriteInteger(section, "Width", client.width() + frame.width() - now.width());
-  ini.WriteInteger(section, "Height", client.height() + frame.height() - now.height());
+  ini.WriteInteger(section, "Top", client.y() - frame.top());
+  ini.WriteInteger(section, "Left", client.x() - frame.left());
+  ini.WriteInteger(section, "Width", client.width() + frame.left() + frame.right());
+  ini.WriteInteger(section, "Height", client.height() + frame.top() + frame.bottom());
 }

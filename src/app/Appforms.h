@@ -14,14 +14,15 @@ class IniFile;
 // Places the window from section: Left and Top (0 where missing) are its
 // frame's position and, withSize, Width and Height (its present size where
 // missing) its inner size; PlaceOnScreen then makes it land on a screen,
-// and again when the window is first shown and its frame is known.
+// and again once the window manager has framed it after its first show.
 void ReadFormPosition(QWidget* window, const kd::IniFile& ini, const std::string& section,
                       bool withSize = false);
 
 // Moves the window's frame to framePos and resizes it to size, both held so
-// that the window stands whole on an available screen (the one the place
-// overlaps most, else the nearest) at a size between its minimum and that
-// screen's; a place already whole on a screen is kept as it is.
+// that the window, with its frame as far as the window system knows it,
+// stands whole on an available screen (the one the place overlaps most, else
+// the nearest) at a size between its minimum and that screen's; a place
+// already whole on a screen is kept as it is.
 void PlaceOnScreen(QWidget* window, const QPoint& framePos, const QSize& size);
 
 // The window's geometry when restored, also of a maximised or minimised one.

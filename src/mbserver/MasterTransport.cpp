@@ -91,14 +91,14 @@ std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
   return lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
 }
 
-std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
+std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Ready()) return kPortWrite;
   if (!Send(request)) return Lost(kPortWrite, "write error");
   const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
   const std::int32_t r =
-      ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+      ascii_ ? ReadAscii(request, answer, fit, firstByte) : ReadRtu(request, answer, fit, firstByte);
   if (r == kPortRead) return Lost(r, "hang-up or read error");
   // Whatever answers this request, or the earlier ones, may still come.
   if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum)
@@ -116,7 +116,8 @@ std::int32_t SerialMaster::Broadcast(ByteView request) {
   return kOk;
 }
 
-std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Fit fit,
+                                   Clock::time_point firstByte) {
   const auto frameEnd = firstByte + FrameTime(kMaxAdu) + gap_;
   Bytes buffer;
   buffer.reserve(kMaxAdu);
@@ -132,7 +133,7 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
         bySilence = true;
       } else if (length > 0 && buffer.size() >= static_cast<std::size_t>(length) + 2) {
         return ParseRtuAnswer(request, ByteView(buffer).first(static_cast<std::size_t>(length) + 2),
-                              answer);
+                              answer, fit);
       }
     }
     Clock::time_point until = buffer.empty() ? firstByte : frameEnd;
@@ -144,7 +145,7 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
         lastActivity_ = Clock::now();  // a late answer may still come: keep the line quiet
         return kTimeout;
       }
-      if (bySilence && buffer.size() <= kMaxAdu) return ParseRtuAnswer(request, buffer, answer);
+      if (bySilence && buffer.size() <= kMaxAdu) return ParseRtuAnswer(request, buffer, answer, fit);
       return kInvalidAnswer;  // cut short
     }
     const long n = ReadAvailable(port_.Fd(), chunk.data(), chunk.size());
@@ -156,7 +157,8 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
   }
 }
 
-std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Fit fit,
+                                     Clock::time_point firstByte) {
   const auto end = firstByte + FrameTime(kMaxAsciiMessage) + gap_;
   std::string message;
   bool overflow = false;
@@ -182,7 +184,7 @@ std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Clock::tim
       if (message.size() >= kMaxAsciiMessage) overflow = true;
       else message.push_back(c);
       if (c == '\n')
-        return overflow ? kInvalidAnswer : ParseAsciiAnswer(request, message, answer);
+        return overflow ? kInvalidAnswer : ParseAsciiAnswer(request, message, answer, fit);
     }
   }
 }
@@ -251,7 +253,7 @@ std::int32_t TcpMaster::Broadcast(ByteView request) {
   return kPortWrite;
 }
 
-std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
+std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
@@ -279,7 +281,7 @@ std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
       }
       if (length > 0 && buffer.size() >= static_cast<std::size_t>(length)) {
         const auto size = static_cast<std::size_t>(length);
-        auto r = ParseTcpAnswer(request, tid, ByteView(buffer).first(size), answer);
+        auto r = ParseTcpAnswer(request, tid, ByteView(buffer).first(size), answer, fit);
         buffer.erase(buffer.begin(), buffer.begin() + length);
         if (r) return *r;
         continue;  // another transaction's answer: not ours

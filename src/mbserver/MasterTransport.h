@@ -36,8 +36,9 @@ class MasterTransport {
  public:
   virtual ~MasterTransport() = default;
   // `request` is a frame (slave address first); `answer` receives the
-  // answer frame when the result is 0.
-  virtual std::int32_t Transact(ByteView request, Bytes& answer) = 0;
+  // answer frame when the result is 0. An answer that does not `fit` the
+  // request is an invalid answer.
+  virtual std::int32_t Transact(ByteView request, Bytes& answer, Fit fit) = 0;
   // Sends a request that gets no answer (slave address 0, broadcast) and
   // returns once it is sent: 0 or a transport failure.
   virtual std::int32_t Broadcast(ByteView request) = 0;
@@ -49,7 +50,7 @@ class SerialMaster : public MasterTransport {
  public:
   SerialMaster(SerialPort port, std::string path, SerialSettings settings, LineTiming timing,
                bool ascii);
-  std::int32_t Transact(ByteView request, Bytes& answer) override;
+  std::int32_t Transact(ByteView request, Bytes& answer, Fit fit) override;
   std::int32_t Broadcast(ByteView request) override;
 
  private:
@@ -60,8 +61,8 @@ class SerialMaster : public MasterTransport {
   bool Ready();
   // Sends the request: when it has left the line, or nullopt when it could not be sent.
   std::optional<Clock::time_point> Send(ByteView request);
-  std::int32_t ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte);
-  std::int32_t ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte);
+  std::int32_t ReadRtu(ByteView request, Bytes& answer, Fit fit, Clock::time_point firstByte);
+  std::int32_t ReadAscii(ByteView request, Bytes& answer, Fit fit, Clock::time_point firstByte);
   Millis FrameTime(std::size_t bytes) const;
   // Closes the failed port (told once on standard error); returns `code`.
   std::int32_t Lost(std::int32_t code, const char* what);
@@ -83,7 +84,7 @@ class TcpMaster : public MasterTransport {
   TcpMaster(std::string host, int port, LineTiming timing);
   // Opens the connection; false when it cannot be made within the time-out.
   bool Connect();
-  std::int32_t Transact(ByteView request, Bytes& answer) override;
+  std::int32_t Transact(ByteView request, Bytes& answer, Fit fit) override;
   // An answer that comes all the same is passed over by the next Transact.
   std::int32_t Broadcast(ByteView request) override;
 

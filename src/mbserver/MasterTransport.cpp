@@ -38,10 +38,13 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
 }
 
 bool SerialMaster::AwaitQuietLine() {
-  const auto interval = Millis(std::max(timing_.silentMs, 0));
+  const auto silent = Millis(std::max(timing_.silentMs, 0));
+  // Settling, the line must stay quiet for a time-out, within about one.
+  const auto interval = settle_ ? Millis(timing_.timeoutMs) : silent;
   auto quietAt = std::max(lastActivity_ + interval, drainUntil_);
   // lastActivity_ lies ahead while a broadcast frame may still be on the wire.
-  const auto limit = std::max({Clock::now(), lastActivity_, drainUntil_}) + 2 * interval + gap_;
+  const auto limit =
+      std::max({Clock::now(), settle_ ? quietAt : lastActivity_, drainUntil_}) + 2 * silent + gap_;
   std::array<std::uint8_t, 256> junk{};
   for (;;) {
     long n = 0;
@@ -49,7 +52,13 @@ bool SerialMaster::AwaitQuietLine() {
       quietAt = std::max(quietAt, Clock::now() + interval);
     if (n < 0 && port_.HungUp()) return false;
     const auto now = Clock::now();
-    if (now >= quietAt || now >= limit) return true;
+    if (now >= quietAt || now >= limit) {
+      // Found quiet for a time-out after a success: trusted again. Else the
+      // next success settles once more.
+      if (settle_) suspect_ = now < quietAt;
+      settle_ = false;
+      return true;
+    }
     if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return false;
   }
 }
@@ -63,6 +72,7 @@ bool SerialMaster::Ready() {
       told_ = false;
       lastActivity_ = Clock::now();
       drainUntil_ = {};
+      suspect_ = settle_ = false;
     }
     if (AwaitQuietLine()) return true;
     Lost(kPortRead, "hang-up or read error");
@@ -100,9 +110,14 @@ std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
   const std::int32_t r =
       ascii_ ? ReadAscii(request, answer, fit, firstByte) : ReadRtu(request, answer, fit, firstByte);
   if (r == kPortRead) return Lost(r, "hang-up or read error");
-  // Whatever answers this request, or the earlier ones, may still come.
-  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum)
+  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum) {
+    // Whatever answers this request, or the earlier ones, may still come.
     drainUntil_ = Clock::now() + Millis(timing_.timeoutMs);
+    suspect_ = true;
+    settle_ = false;
+  } else {
+    settle_ = suspect_;  // an answer came: a second one may follow
+  }
   return r;
 }
 

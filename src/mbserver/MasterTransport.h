@@ -9,6 +9,10 @@
 // - after a time-out, a damaged answer or one that does not fit its request,
 //   the line is drained: what arrives within one more time-out is dropped
 //   before the next request goes out;
+// - a line drained so is trusted again only once an exchange has succeeded
+//   and the line then stayed quiet for a time-out: until then what arrives
+//   before the next request is dropped (a slow slave's answer to a retry may
+//   follow the late answer that the retry took);
 // - the answer must begin within the time-out; an answer whose length its
 //   function code tells (exceptions, 3, 6, 16) ends with its last byte, any
 //   other ends when the line has been silent for the silent interval (at
@@ -55,7 +59,8 @@ class SerialMaster : public MasterTransport {
 
  private:
   // Drops what arrives until the line has been quiet for the silent interval
-  // (and the drain after a failure is over); false when the port failed.
+  // (and the drain after a failure is over), or for a time-out after the
+  // first success since; false when the port failed.
   bool AwaitQuietLine();
   // An open port with a quiet line: false when the port cannot be opened.
   bool Ready();
@@ -75,6 +80,8 @@ class SerialMaster : public MasterTransport {
   std::chrono::microseconds gap_;
   Clock::time_point lastActivity_{};
   Clock::time_point drainUntil_{};  // after a failed exchange
+  bool suspect_ = false;  // an exchange failed since the line was last found quiet
+  bool settle_ = false;   // suspect, and an exchange has succeeded since
   bool told_ = false;               // the loss of the port was told
 };
 

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "MbCodes.h"
 
@@ -23,14 +25,55 @@ using std::chrono::microseconds;
 constexpr std::size_t kMaxAdu = 256;
 constexpr std::size_t kMaxAsciiMessage = 2 * (kMaxFrame + 1) + 3;
 
+constexpr std::uint64_t kStopTag = 0;  // the port's events are tagged from 1 on
+
 }  // namespace
 
 SerialMaster::SerialMaster(SerialPort port, std::string path, SerialSettings settings,
                            LineTiming timing, bool ascii)
     : port_(std::move(port)), path_(std::move(path)), settings_(settings), timing_(timing),
-      ascii_(ascii) {
+      ascii_(ascii), watch_(::epoll_create1(EPOLL_CLOEXEC)) {
   const auto silent = microseconds(std::max(timing_.silentMs, 0) * 1000L);
   gap_ = std::max({silent, microseconds(port_.CharMicros() * 7 / 2), microseconds(1750)});
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kStopTag;
+  if (!watch_ || !stop_.get() || ::epoll_ctl(watch_.get(), EPOLL_CTL_ADD, stop_.get(), &ev) != 0)
+    return;  // not watched: a hang-up shows at the next request
+  Watched();
+  try {
+    watcher_ = std::thread([this] { Watch(); });
+  } catch (const std::system_error&) {
+    // Likewise.
+  }
+}
+
+SerialMaster::~SerialMaster() {
+  {
+    std::lock_guard lock(lock_);
+    stopping_ = true;
+  }
+  stop_.Signal();
+  if (watcher_.joinable()) watcher_.join();
+}
+
+void SerialMaster::Watched() {
+  epoll_event ev{};
+  ev.events = EPOLLHUP | EPOLLERR;
+  ev.data.u64 = ++opened_;
+  if (watch_) ::epoll_ctl(watch_.get(), EPOLL_CTL_ADD, port_.Fd(), &ev);
+}
+
+void SerialMaster::Watch() {
+  for (;;) {
+    epoll_event e{};
+    const int n = ::epoll_wait(watch_.get(), &e, 1, -1);
+    if (n < 0 && errno == EINTR) continue;
+    std::lock_guard lock(lock_);
+    if (stopping_ || n < 0) return;
+    // An event of the port as it is now, not of one closed since.
+    if (n == 1 && e.data.u64 == opened_ && port_.IsOpen()) Lost(kPortRead, "hang-up or read error");
+  }
 }
 
 Millis SerialMaster::FrameTime(std::size_t bytes) const {
@@ -68,6 +111,7 @@ bool SerialMaster::Ready() {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!port_.IsOpen()) {
       if (!port_.Open(path_, settings_)) return false;
+      Watched();
       if (told_) std::fprintf(stderr, "mbserver: %s: the port is open again\n", path_.c_str());
       told_ = false;
       lastActivity_ = Clock::now();
@@ -81,6 +125,7 @@ bool SerialMaster::Ready() {
 }
 
 std::int32_t SerialMaster::Lost(std::int32_t code, const char* what) {
+  if (watch_ && port_.IsOpen()) ::epoll_ctl(watch_.get(), EPOLL_CTL_DEL, port_.Fd(), nullptr);
   port_.Close();
   if (!told_)
     std::fprintf(stderr, "mbserver: %s: %s; the port is closed and each request opens it again\n",
@@ -102,6 +147,7 @@ std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
 }
 
 std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
+  std::lock_guard lock(lock_);
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Ready()) return kPortWrite;
@@ -122,6 +168,7 @@ std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
 }
 
 std::int32_t SerialMaster::Broadcast(ByteView request) {
+  std::lock_guard lock(lock_);
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Ready()) return kPortWrite;
   // No answer comes: the line is free once the frame is out and the line was quiet after it.

@@ -20,10 +20,14 @@
 //
 // A serial port that hangs up or fails to read or write is closed; each
 // later request opens it again first (and fails at once while it cannot).
+// While no request runs, a thread of its own watches the port, so that one
+// that hangs up is closed also on an idle line.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "Framing.h"
 #include "IoUtil.h"
@@ -54,10 +58,17 @@ class SerialMaster : public MasterTransport {
  public:
   SerialMaster(SerialPort port, std::string path, SerialSettings settings, LineTiming timing,
                bool ascii);
+  ~SerialMaster() override;
+  SerialMaster(const SerialMaster&) = delete;
+  SerialMaster& operator=(const SerialMaster&) = delete;
   std::int32_t Transact(ByteView request, Bytes& answer, Fit fit) override;
   std::int32_t Broadcast(ByteView request) override;
 
  private:
+  // The watching thread: closes the port when it hangs up or reports an error.
+  void Watch();
+  // The port was opened: it is watched from now on.
+  void Watched();
   // Drops what arrives until the line has been quiet for the silent interval
   // (and the drain after a failure is over), or for a time-out after the
   // first success since; false when the port failed.
@@ -72,6 +83,7 @@ class SerialMaster : public MasterTransport {
   // Closes the failed port (told once on standard error); returns `code`.
   std::int32_t Lost(std::int32_t code, const char* what);
 
+  std::mutex lock_;  // what follows: held for an exchange, or by the watching thread
   SerialPort port_;
   const std::string path_;
   const SerialSettings settings_;
@@ -83,6 +95,11 @@ class SerialMaster : public MasterTransport {
   bool suspect_ = false;  // an exchange failed since the line was last found quiet
   bool settle_ = false;   // suspect, and an exchange has succeeded since
   bool told_ = false;               // the loss of the port was told
+  std::uint64_t opened_ = 0;        // how often the port was opened: the tag of its events
+  bool stopping_ = false;
+  UniqueFd watch_;  // epoll: hang-up and error of the port, and stop_
+  WakeFd stop_;
+  std::thread watcher_;
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.

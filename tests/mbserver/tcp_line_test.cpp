@@ -68,23 +68,31 @@ TEST(TcpLine, NoPeer) {
   EXPECT_EQ(c.TxRxMessage(kRead2, answer), kPortNotInitialised);
 }
 
-TEST(Gateway, ForwardsAndAnswersForASilentSlave) {
-  ScriptedSlave slave(ScriptedSlave::Line::Rtu);
-  MbConnection line([&](int) { return slave.Path(); });
-  ASSERT_TRUE(line.OpenConnection("COM1", 1));
-  line.Update([](ConnectionSettings& s) {
-    s.comPort = 1;
-    s.timeout = 200;
-    s.silentInterval = 5;
-  });
-  ASSERT_TRUE(line.Connect());
-  CTCPIPServer gateway(line);
-  const int port = kdtest::FreeTcpPort();
-  gateway.SetPort(port);
-  ASSERT_TRUE(gateway.StartServer());
+// A gateway on a free port in front of the scripted slave on an RTU line,
+// and a client of it.
+class GatewayOnRtu : public testing::Test {
+ protected:
+  GatewayOnRtu() {
+    EXPECT_TRUE(line.OpenConnection("COM1", 1));
+    line.Update([](ConnectionSettings& s) {
+      s.comPort = 1;
+      s.timeout = 200;
+      s.silentInterval = 5;
+    });
+    EXPECT_TRUE(line.Connect());
+    gateway.SetPort(port);
+    EXPECT_TRUE(gateway.StartServer());
+    OpenTcp(client, port, 2000);
+  }
 
-  MbConnection client([](int) { return std::string(); });
-  OpenTcp(client, port, 2000);
+  ScriptedSlave slave{ScriptedSlave::Line::Rtu};
+  MbConnection line{[this](int) { return slave.Path(); }};
+  CTCPIPServer gateway{line};
+  const int port = kdtest::FreeTcpPort();
+  MbConnection client{[](int) { return std::string(); }};
+};
+
+TEST_F(GatewayOnRtu, ForwardsAndAnswersForASilentSlave) {
   Bytes answer;
   EXPECT_EQ(client.TxRxMessage(kRead2, answer), kOk);
   EXPECT_EQ(answer, kAnswer2);
@@ -105,23 +113,7 @@ TEST(Gateway, ForwardsAndAnswersForASilentSlave) {
 // A gateway client gets only answers that fit its request: one of another
 // size, byte count or echo becomes exception 0x0B, and the next request is
 // answered as asked.
-TEST(Gateway, HandsOnOnlyAnswersThatFitTheRequest) {
-  ScriptedSlave slave(ScriptedSlave::Line::Rtu);
-  MbConnection line([&](int) { return slave.Path(); });
-  ASSERT_TRUE(line.OpenConnection("COM1", 1));
-  line.Update([](ConnectionSettings& s) {
-    s.comPort = 1;
-    s.timeout = 150;
-    s.silentInterval = 5;
-  });
-  ASSERT_TRUE(line.Connect());
-  CTCPIPServer gateway(line);
-  const int port = kdtest::FreeTcpPort();
-  gateway.SetPort(port);
-  ASSERT_TRUE(gateway.StartServer());
-  MbConnection client([](int) { return std::string(); });
-  OpenTcp(client, port, 3000);
-
+TEST_F(GatewayOnRtu, HandsOnOnlyAnswersThatFitTheRequest) {
   const Bytes coils{0x01, 0x01, 0x00, 0x10, 0x00, 0x0A};      // 10 coils: 2 bytes
   const Bytes inputs{0x01, 0x02, 0x00, 0x00, 0x00, 0x08};     // 8 inputs: 1 byte
   const Bytes read1{0x01, 0x03, 0x00, 0x05, 0x00, 0x01};

@@ -31,8 +31,8 @@ constexpr std::uint64_t kStopTag = 0;  // the port's events are tagged from 1 on
 
 SerialMaster::SerialMaster(SerialPort port, std::string path, SerialSettings settings,
                            LineTiming timing, bool ascii)
-    : port_(std::move(port)), path_(std::move(path)), settings_(settings), timing_(timing),
-      ascii_(ascii), watch_(::epoll_create1(EPOLL_CLOEXEC)) {
+    : path_(std::move(path)), settings_(settings), timing_(timing), ascii_(ascii),
+      watch_(::epoll_create1(EPOLL_CLOEXEC)), port_(std::move(port)) {
   const auto silent = microseconds(std::max(timing_.silentMs, 0) * 1000L);
   gap_ = std::max({silent, microseconds(port_.CharMicros() * 7 / 2), microseconds(1750)});
   epoll_event ev{};
@@ -44,7 +44,7 @@ SerialMaster::SerialMaster(SerialPort port, std::string path, SerialSettings set
   try {
     watcher_ = std::thread([this] { Watch(); });
   } catch (const std::system_error&) {
-    // Likewise.
+    // Not watched either.
   }
 }
 
@@ -82,7 +82,8 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
 
 bool SerialMaster::AwaitQuietLine() {
   const auto silent = Millis(std::max(timing_.silentMs, 0));
-  // Settling, the line must stay quiet for a time-out, within about one.
+  // Settling, the line must stay quiet for a whole time-out, and the wait
+  // ends within about one.
   const auto interval = settle_ ? Millis(timing_.timeoutMs) : silent;
   auto quietAt = std::max(lastActivity_ + interval, drainUntil_);
   // lastActivity_ lies ahead while a broadcast frame may still be on the wire.

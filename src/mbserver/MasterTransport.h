@@ -83,23 +83,25 @@ class SerialMaster : public MasterTransport {
   // Closes the failed port (told once on standard error); returns `code`.
   std::int32_t Lost(std::int32_t code, const char* what);
 
-  std::mutex lock_;  // what follows: held for an exchange, or by the watching thread
-  SerialPort port_;
   const std::string path_;
   const SerialSettings settings_;
   LineTiming timing_;
   bool ascii_;
   std::chrono::microseconds gap_;
+  UniqueFd watch_;  // epoll: hang-up and error of the port, and stop_
+  WakeFd stop_;
+
+  std::mutex lock_;  // what follows: held for an exchange, or by the watching thread
+  SerialPort port_;
   Clock::time_point lastActivity_{};
   Clock::time_point drainUntil_{};  // after a failed exchange
-  bool suspect_ = false;  // an exchange failed since the line was last found quiet
-  bool settle_ = false;   // suspect, and an exchange has succeeded since
+  bool suspect_ = false;            // an exchange failed since the line was last found quiet
+  bool settle_ = false;             // suspect, and an exchange has succeeded since
   bool told_ = false;               // the loss of the port was told
   std::uint64_t opened_ = 0;        // how often the port was opened: the tag of its events
   bool stopping_ = false;
-  UniqueFd watch_;  // epoll: hang-up and error of the port, and stop_
-  WakeFd stop_;
-  std::thread watcher_;
+
+  std::thread watcher_;  // started last
 };
 
 // Modbus TCP (MBAP header, unit id = slave address) to host:port.

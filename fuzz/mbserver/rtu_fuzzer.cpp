@@ -20,5 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r == 0 && (!RtuCrcValid(adu) || answer.size() + 2 != size || answer[0] != request[0] ||
                  answer[1] != request[1]))
     std::abort();
+  // The exact fit is the stricter one.
+  Bytes exact;
+  const std::int32_t e = ParseRtuAnswer(request, adu, exact, Fit::Exact);
+  if (!KnownResult(e) || (e == 0 && (r != 0 || exact != answer))) std::abort();
   return 0;
 }

@@ -566,7 +566,8 @@ bool CTCPIPServer::Engine::Exchange(const Bytes& frame, Bytes& answer) {
     connection_.Broadcast(frame);  // no answer, whatever the line did
     return false;
   }
-  const std::int32_t r = connection_.TxRxMessage(frame, answer);
+  // A client gets only answers that fit its request.
+  const std::int32_t r = connection_.TxRxMessage(frame, answer, Fit::Exact);
   if (r == kOk) return true;
   std::uint8_t code = kExGatewayTarget;  // the slave did not answer properly
   if (IsExceptionResult(r))

@@ -2,7 +2,8 @@
 // The Modbus-TCP gateway of a connection: a listener on a local address and
 // port; each request (unit id = slave address) goes onto the connection, one
 // at a time, and its answer back to the client that sent it. A slave that
-// does not answer properly gives exception 0x0B, a line that is not open 0x0A.
+// does not answer properly (in time, and as the request fixes the answer's
+// size, byte count or echo) gives exception 0x0B, a line that is not open 0x0A.
 // Unit 0 is a broadcast: sent to the line, never answered. A client that
 // shuts down its writing side still gets the answers to what it sent; the
 // connection is closed after the last one.

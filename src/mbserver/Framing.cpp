@@ -59,7 +59,38 @@ int RequestFrameLength(ByteView head) {
   }
 }
 
-std::int32_t CheckAnswer(ByteView request, ByteView answer) {
+namespace {
+
+// What the answer repeats of the request, or tells of its size, is the request's.
+bool FitsRequest(ByteView request, ByteView answer, Fit fit) {
+  const bool exact = fit == Fit::Exact;
+  // A request too short to tell what its answer holds fits no answer exactly.
+  const bool told = request.size() >= 6;
+  const std::size_t quantity = told ? Word(request[4], request[5]) : 0;
+  auto carries = [&](std::size_t bytes) {
+    return told && answer.size() == 3 + bytes && answer[2] == bytes;
+  };
+  auto echoes = [&](std::size_t n) {
+    return told && answer.size() == n && std::equal(answer.begin() + 2, answer.end(), request.begin() + 2);
+  };
+  switch (request[1]) {
+    case 0x01:
+    case 0x02: return !exact || carries((quantity + 7) / 8);
+    case 0x03:
+      if (exact) return carries(2 * quantity);
+      return !told || (answer[2] % 2 == 0 && answer[2] >= 2 * quantity);
+    case 0x04: return !exact || carries(2 * quantity);
+    case 0x05: return !exact || std::ranges::equal(answer, request);
+    case 0x06: return exact ? std::ranges::equal(answer, request) : !told || echoes(6);
+    case 0x0F: return !exact || echoes(6);
+    case 0x10: return (!exact && !told) || echoes(6);
+    default: return true;
+  }
+}
+
+}  // namespace
+
+std::int32_t CheckAnswer(ByteView request, ByteView answer, Fit fit) {
   if (request.size() < 2 || answer.size() < 2) return kInvalidAnswer;
   if (answer[0] != request[0]) return kInvalidAnswer;
   const std::uint8_t fn = request[1];
@@ -71,20 +102,7 @@ std::int32_t CheckAnswer(ByteView request, ByteView answer) {
   const int length = AnswerFrameLength(answer);
   if (length > 0 && answer.size() != static_cast<std::size_t>(length)) return kInvalidAnswer;
   if (length == kNeedMore) return kInvalidAnswer;
-  // What the answer repeats of a well-formed request must be the request's.
-  if (request.size() >= 6) {
-    switch (fn) {
-      case 0x03:  // whole words, at least one for each register asked
-        if (answer[2] % 2 != 0 || answer[2] < 2 * Word(request[4], request[5])) return kInvalidAnswer;
-        break;
-      case 0x06:  // address and value
-      case 0x10:  // address and quantity
-        if (!std::equal(answer.begin() + 2, answer.end(), request.begin() + 2)) return kInvalidAnswer;
-        break;
-      default: break;
-    }
-  }
-  return kOk;
+  return FitsRequest(request, answer, fit) ? kOk : kInvalidAnswer;
 }
 
 Bytes EncodeRtu(ByteView frame) {
@@ -101,11 +119,11 @@ bool RtuCrcValid(ByteView adu) {
   return Crc16(adu.first(n)) == Word(adu[n + 1], adu[n]);
 }
 
-std::int32_t ParseRtuAnswer(ByteView request, ByteView adu, Bytes& answer) {
+std::int32_t ParseRtuAnswer(ByteView request, ByteView adu, Bytes& answer, Fit fit) {
   if (adu.size() < 4) return adu.empty() ? kTimeout : kInvalidAnswer;
   if (!RtuCrcValid(adu)) return kBadChecksum;
   const ByteView frame = adu.first(adu.size() - 2);
-  const std::int32_t r = CheckAnswer(request, frame);
+  const std::int32_t r = CheckAnswer(request, frame, fit);
   if (r == kOk) answer.assign(frame.begin(), frame.end());
   return r;
 }
@@ -145,14 +163,14 @@ AsciiStatus DecodeAscii(std::string_view message, Bytes& frame) {
   return AsciiStatus::Ok;
 }
 
-std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes& answer) {
+std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes& answer, Fit fit) {
   Bytes frame;
   switch (DecodeAscii(message, frame)) {
     case AsciiStatus::Malformed: return kInvalidAnswer;
     case AsciiStatus::BadLrc: return kBadChecksum;
     case AsciiStatus::Ok: break;
   }
-  const std::int32_t r = CheckAnswer(request, frame);
+  const std::int32_t r = CheckAnswer(request, frame, fit);
   if (r == kOk) answer = std::move(frame);
   return r;
 }
@@ -189,11 +207,11 @@ std::optional<MbapMessage> DecodeMbap(ByteView message) {
 }
 
 std::optional<std::int32_t> ParseTcpAnswer(ByteView request, std::uint16_t transaction,
-                                           ByteView message, Bytes& answer) {
+                                           ByteView message, Bytes& answer, Fit fit) {
   auto m = DecodeMbap(message);
   if (!m) return kInvalidAnswer;
   if (m->transaction != transaction || m->protocol != 0) return std::nullopt;
-  const std::int32_t r = CheckAnswer(request, m->frame);
+  const std::int32_t r = CheckAnswer(request, m->frame, fit);
   if (r == kOk) answer = std::move(m->frame);
   return r;
 }

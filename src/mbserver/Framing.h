@@ -28,15 +28,25 @@ int AnswerFrameLength(ByteView head);
 // The same for request frames (slave side): 3, 6, 16, 0x41, 0x42, 0x43.
 int RequestFrameLength(ByteView head);
 
+// How closely an answer must fit its request.
+enum class Fit {
+  // Function 3 carries whole words, at least one per register asked (a
+  // register of a data model may take several words: the caller, who knows
+  // the model, checks the exact size); functions 6 and 16 echo the request's
+  // address and value or quantity.
+  Model,
+  // Every answer the request fixes: functions 1 and 2 carry ceil(quantity / 8)
+  // bytes, 3 and 4 two per register, 5 and 6 echo the request, 15 and 16 its
+  // address and quantity.
+  Exact,
+};
+
 // Checks an answer frame against its request: slave address, function code,
 // exception answer, length for the functions that fix it, and that it answers
-// this request: function 3 carries whole words, at least one per register
-// asked (a register of a data model may take several words: the caller, who
-// knows the model, checks the exact size), functions 6 and 16 echo the
-// request's address and value or quantity. The answers of other functions
-// (0x41 to 0x43) are passed on whatever their length: their callers check it.
+// this request as `fit` asks. The answers of other functions (0x41 to 0x43)
+// are passed on whatever their length: their callers check it.
 // Returns 0 or a result code.
-std::int32_t CheckAnswer(ByteView request, ByteView answer);
+std::int32_t CheckAnswer(ByteView request, ByteView answer, Fit fit = Fit::Model);
 
 // RTU: frame followed by its CRC (low byte first).
 Bytes EncodeRtu(ByteView frame);
@@ -44,7 +54,7 @@ Bytes EncodeRtu(ByteView frame);
 bool RtuCrcValid(ByteView adu);
 // A complete RTU answer (CRC included) to `request`: result code, and the
 // frame without CRC in `answer` when the result is 0.
-std::int32_t ParseRtuAnswer(ByteView request, ByteView adu, Bytes& answer);
+std::int32_t ParseRtuAnswer(ByteView request, ByteView adu, Bytes& answer, Fit fit = Fit::Model);
 
 // ASCII: ':' + hexadecimal digits of frame and LRC + CR LF.
 std::string EncodeAscii(ByteView frame);
@@ -52,7 +62,8 @@ std::string EncodeAscii(ByteView frame);
 // frame (LRC checked and dropped) is stored in `frame`.
 enum class AsciiStatus { Ok, Malformed, BadLrc };
 AsciiStatus DecodeAscii(std::string_view message, Bytes& frame);
-std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes& answer);
+std::int32_t ParseAsciiAnswer(ByteView request, std::string_view message, Bytes& answer,
+                              Fit fit = Fit::Model);
 
 // TCP: MBAP header (transaction id, protocol 0, length, unit id = slave address) + PDU.
 Bytes EncodeMbap(std::uint16_t transaction, ByteView frame);
@@ -73,7 +84,7 @@ std::optional<MbapMessage> DecodeMbap(ByteView message);
 // belongs to another transaction or protocol (to be ignored), else the result
 // code with the frame in `answer`.
 std::optional<std::int32_t> ParseTcpAnswer(ByteView request, std::uint16_t transaction,
-                                           ByteView message, Bytes& answer);
+                                           ByteView message, Bytes& answer, Fit fit = Fit::Model);
 
 // Answer frame for a Modbus exception.
 Bytes ExceptionFrame(ByteView request, std::uint8_t code);

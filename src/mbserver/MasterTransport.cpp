@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "MbCodes.h"
 
@@ -23,14 +25,55 @@ using std::chrono::microseconds;
 constexpr std::size_t kMaxAdu = 256;
 constexpr std::size_t kMaxAsciiMessage = 2 * (kMaxFrame + 1) + 3;
 
+constexpr std::uint64_t kStopTag = 0;  // the port's events are tagged from 1 on
+
 }  // namespace
 
 SerialMaster::SerialMaster(SerialPort port, std::string path, SerialSettings settings,
                            LineTiming timing, bool ascii)
-    : port_(std::move(port)), path_(std::move(path)), settings_(settings), timing_(timing),
-      ascii_(ascii) {
+    : path_(std::move(path)), settings_(settings), timing_(timing), ascii_(ascii),
+      watch_(::epoll_create1(EPOLL_CLOEXEC)), port_(std::move(port)) {
   const auto silent = microseconds(std::max(timing_.silentMs, 0) * 1000L);
   gap_ = std::max({silent, microseconds(port_.CharMicros() * 7 / 2), microseconds(1750)});
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kStopTag;
+  if (!watch_ || !stop_.get() || ::epoll_ctl(watch_.get(), EPOLL_CTL_ADD, stop_.get(), &ev) != 0)
+    return;  // not watched: a hang-up shows at the next request
+  Watched();
+  try {
+    watcher_ = std::thread([this] { Watch(); });
+  } catch (const std::system_error&) {
+    // Not watched either.
+  }
+}
+
+SerialMaster::~SerialMaster() {
+  {
+    std::lock_guard lock(lock_);
+    stopping_ = true;
+  }
+  stop_.Signal();
+  if (watcher_.joinable()) watcher_.join();
+}
+
+void SerialMaster::Watched() {
+  epoll_event ev{};
+  ev.events = EPOLLHUP | EPOLLERR;
+  ev.data.u64 = ++opened_;
+  if (watch_) ::epoll_ctl(watch_.get(), EPOLL_CTL_ADD, port_.Fd(), &ev);
+}
+
+void SerialMaster::Watch() {
+  for (;;) {
+    epoll_event e{};
+    const int n = ::epoll_wait(watch_.get(), &e, 1, -1);
+    if (n < 0 && errno == EINTR) continue;
+    std::lock_guard lock(lock_);
+    if (stopping_ || n < 0) return;
+    // An event of the port as it is now, not of one closed since.
+    if (n == 1 && e.data.u64 == opened_ && port_.IsOpen()) Lost(kPortRead, "hang-up or read error");
+  }
 }
 
 Millis SerialMaster::FrameTime(std::size_t bytes) const {
@@ -38,10 +81,14 @@ Millis SerialMaster::FrameTime(std::size_t bytes) const {
 }
 
 bool SerialMaster::AwaitQuietLine() {
-  const auto interval = Millis(std::max(timing_.silentMs, 0));
+  const auto silent = Millis(std::max(timing_.silentMs, 0));
+  // Settling, the line must stay quiet for a whole time-out, and the wait
+  // ends within about one.
+  const auto interval = settle_ ? Millis(timing_.timeoutMs) : silent;
   auto quietAt = std::max(lastActivity_ + interval, drainUntil_);
   // lastActivity_ lies ahead while a broadcast frame may still be on the wire.
-  const auto limit = std::max({Clock::now(), lastActivity_, drainUntil_}) + 2 * interval + gap_;
+  const auto limit =
+      std::max({Clock::now(), settle_ ? quietAt : lastActivity_, drainUntil_}) + 2 * silent + gap_;
   std::array<std::uint8_t, 256> junk{};
   for (;;) {
     long n = 0;
@@ -49,7 +96,13 @@ bool SerialMaster::AwaitQuietLine() {
       quietAt = std::max(quietAt, Clock::now() + interval);
     if (n < 0 && port_.HungUp()) return false;
     const auto now = Clock::now();
-    if (now >= quietAt || now >= limit) return true;
+    if (now >= quietAt || now >= limit) {
+      // Found quiet for a time-out after a success: trusted again. Else the
+      // next success settles once more.
+      if (settle_) suspect_ = now < quietAt;
+      settle_ = false;
+      return true;
+    }
     if (WaitFd(port_.Fd(), POLLIN, std::min(quietAt, limit)) == WaitResult::Error) return false;
   }
 }
@@ -59,10 +112,12 @@ bool SerialMaster::Ready() {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!port_.IsOpen()) {
       if (!port_.Open(path_, settings_)) return false;
+      Watched();
       if (told_) std::fprintf(stderr, "mbserver: %s: the port is open again\n", path_.c_str());
       told_ = false;
       lastActivity_ = Clock::now();
       drainUntil_ = {};
+      suspect_ = settle_ = false;
     }
     if (AwaitQuietLine()) return true;
     Lost(kPortRead, "hang-up or read error");
@@ -71,6 +126,7 @@ bool SerialMaster::Ready() {
 }
 
 std::int32_t SerialMaster::Lost(std::int32_t code, const char* what) {
+  if (watch_ && port_.IsOpen()) ::epoll_ctl(watch_.get(), EPOLL_CTL_DEL, port_.Fd(), nullptr);
   port_.Close();
   if (!told_)
     std::fprintf(stderr, "mbserver: %s: %s; the port is closed and each request opens it again\n",
@@ -91,22 +147,29 @@ std::optional<Clock::time_point> SerialMaster::Send(ByteView request) {
   return lastActivity_ + FrameTime(adu.size());  // the driver may still be sending it
 }
 
-std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer) {
+std::int32_t SerialMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
+  std::lock_guard lock(lock_);
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Ready()) return kPortWrite;
   if (!Send(request)) return Lost(kPortWrite, "write error");
   const auto firstByte = lastActivity_ + Millis(timing_.timeoutMs);
   const std::int32_t r =
-      ascii_ ? ReadAscii(request, answer, firstByte) : ReadRtu(request, answer, firstByte);
+      ascii_ ? ReadAscii(request, answer, fit, firstByte) : ReadRtu(request, answer, fit, firstByte);
   if (r == kPortRead) return Lost(r, "hang-up or read error");
-  // Whatever answers this request, or the earlier ones, may still come.
-  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum)
+  if (r == kTimeout || r == kInvalidAnswer || r == kBadChecksum) {
+    // Whatever answers this request, or the earlier ones, may still come.
     drainUntil_ = Clock::now() + Millis(timing_.timeoutMs);
+    suspect_ = true;
+    settle_ = false;
+  } else {
+    settle_ = suspect_;  // an answer came: a second one may follow
+  }
   return r;
 }
 
 std::int32_t SerialMaster::Broadcast(ByteView request) {
+  std::lock_guard lock(lock_);
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   if (!Ready()) return kPortWrite;
   // No answer comes: the line is free once the frame is out and the line was quiet after it.
@@ -116,7 +179,8 @@ std::int32_t SerialMaster::Broadcast(ByteView request) {
   return kOk;
 }
 
-std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Fit fit,
+                                   Clock::time_point firstByte) {
   const auto frameEnd = firstByte + FrameTime(kMaxAdu) + gap_;
   Bytes buffer;
   buffer.reserve(kMaxAdu);
@@ -132,7 +196,7 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
         bySilence = true;
       } else if (length > 0 && buffer.size() >= static_cast<std::size_t>(length) + 2) {
         return ParseRtuAnswer(request, ByteView(buffer).first(static_cast<std::size_t>(length) + 2),
-                              answer);
+                              answer, fit);
       }
     }
     Clock::time_point until = buffer.empty() ? firstByte : frameEnd;
@@ -144,7 +208,7 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
         lastActivity_ = Clock::now();  // a late answer may still come: keep the line quiet
         return kTimeout;
       }
-      if (bySilence && buffer.size() <= kMaxAdu) return ParseRtuAnswer(request, buffer, answer);
+      if (bySilence && buffer.size() <= kMaxAdu) return ParseRtuAnswer(request, buffer, answer, fit);
       return kInvalidAnswer;  // cut short
     }
     const long n = ReadAvailable(port_.Fd(), chunk.data(), chunk.size());
@@ -156,7 +220,8 @@ std::int32_t SerialMaster::ReadRtu(ByteView request, Bytes& answer, Clock::time_
   }
 }
 
-std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Clock::time_point firstByte) {
+std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Fit fit,
+                                     Clock::time_point firstByte) {
   const auto end = firstByte + FrameTime(kMaxAsciiMessage) + gap_;
   std::string message;
   bool overflow = false;
@@ -182,7 +247,7 @@ std::int32_t SerialMaster::ReadAscii(ByteView request, Bytes& answer, Clock::tim
       if (message.size() >= kMaxAsciiMessage) overflow = true;
       else message.push_back(c);
       if (c == '\n')
-        return overflow ? kInvalidAnswer : ParseAsciiAnswer(request, message, answer);
+        return overflow ? kInvalidAnswer : ParseAsciiAnswer(request, message, answer, fit);
     }
   }
 }
@@ -251,7 +316,7 @@ std::int32_t TcpMaster::Broadcast(ByteView request) {
   return kPortWrite;
 }
 
-std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
+std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer, Fit fit) {
   answer.clear();
   if (request.size() < 2 || request.size() > kMaxFrame) return kPortWrite;
   const auto deadline = Clock::now() + Millis(timing_.timeoutMs);
@@ -279,7 +344,7 @@ std::int32_t TcpMaster::Transact(ByteView request, Bytes& answer) {
       }
       if (length > 0 && buffer.size() >= static_cast<std::size_t>(length)) {
         const auto size = static_cast<std::size_t>(length);
-        auto r = ParseTcpAnswer(request, tid, ByteView(buffer).first(size), answer);
+        auto r = ParseTcpAnswer(request, tid, ByteView(buffer).first(size), answer, fit);
         buffer.erase(buffer.begin(), buffer.begin() + length);
         if (r) return *r;
         continue;  // another transaction's answer: not ours

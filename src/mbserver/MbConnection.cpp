@@ -53,11 +53,11 @@ bool MbConnection::Connect() {
   return static_cast<bool>(line_);
 }
 
-std::int32_t MbConnection::TxRxMessage(ByteView query, Bytes& answer) {
+std::int32_t MbConnection::TxRxMessage(ByteView query, Bytes& answer, Fit fit) {
   std::lock_guard lock(lineLock_);
   answer.clear();
   if (!line_) return kPortNotInitialised;
-  return line_->Transact(query, answer);
+  return line_->Transact(query, answer, fit);
 }
 
 std::int32_t MbConnection::Broadcast(ByteView query) {

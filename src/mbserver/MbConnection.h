@@ -41,7 +41,8 @@ class MbConnection {
   // Settings; they take effect at the next Connect.
   void Update(const std::function<void(ConnectionSettings&)>& change);
   bool Connect();
-  std::int32_t TxRxMessage(ByteView query, Bytes& answer);
+  // One exchange; an answer that does not `fit` the query is an invalid answer.
+  std::int32_t TxRxMessage(ByteView query, Bytes& answer, Fit fit = Fit::Model);
   // A request that gets no answer (slave address 0): sent, not waited for.
   std::int32_t Broadcast(ByteView query);
   int Retries() const;

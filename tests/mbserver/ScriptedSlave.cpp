@@ -1,5 +1,6 @@
 #include "ScriptedSlave.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace kdtest {
@@ -170,6 +171,7 @@ void ScriptedSlave::Handle(const kd::mb::SlaveRequest& request) {
       break;
     }
     case Misbehave::Hangup: link_->Drop(request); return;
+    case Misbehave::Instead: bytes = link_->Encode(request, step.frame); break;
   }
   link_->SendRaw(request, bytes);
 }
@@ -187,6 +189,23 @@ void PluggedSlave::Plug() {
   Pull();
   pair_ = std::make_unique<SocatPair>(device_, slaveEnd_);
   slave_ = std::make_unique<ScriptedSlave>(ScriptedSlave::Line::Rtu, slaveEnd_);
+  terminal_ = std::filesystem::canonical(device_).string();
+}
+
+bool PluggedSlave::LetGoBy(int pid, std::chrono::milliseconds timeout) const {
+  namespace fs = std::filesystem;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    bool held = false;
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      const std::string target = fs::read_symlink(fd.path(), ec).string();
+      held = held || target == terminal_ || target == terminal_ + " (deleted)";
+    }
+    if (!held) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace kdtest

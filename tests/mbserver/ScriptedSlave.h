@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "MbSlave.h"
@@ -42,11 +43,15 @@ enum class Misbehave {
   LateNoise,           // no answer, but three stray bytes after `pause`
   ForeignTransaction,  // TCP: first an answer with another transaction id, then the right one
   Hangup,              // TCP: the connection is closed instead of an answer
+  Instead,             // the step's `frame` (slave address first) instead of the answer
 };
 
 struct Step {
-  Misbehave what = Misbehave::None;
-  std::chrono::milliseconds pause{0};
+  Step(Misbehave w = Misbehave::None, std::chrono::milliseconds p = {}, kd::mb::Bytes f = {})
+      : what(w), pause(p), frame(std::move(f)) {}
+  Misbehave what;
+  std::chrono::milliseconds pause;
+  kd::mb::Bytes frame;  // Instead
 };
 
 class ScriptedSlave {
@@ -102,10 +107,14 @@ class PluggedSlave {
   void Pull();
   // A new pair and slave at the same paths.
   void Plug();
+  // True when, within `timeout`, process `pid` holds no descriptor of the
+  // terminal that was last plugged in.
+  bool LetGoBy(int pid, std::chrono::milliseconds timeout) const;
 
  private:
   TempDir dir_;
   std::string device_, slaveEnd_;
+  std::string terminal_;  // what device_ leads to
   std::unique_ptr<SocatPair> pair_;
   std::unique_ptr<ScriptedSlave> slave_;
 };

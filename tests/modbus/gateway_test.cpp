@@ -433,15 +433,16 @@ TEST_F(GatewayTest, EachClientGetsTheAnswerToItsOwnRequest) {
   }
 }
 
-// The serial device behind the gateway goes and comes back: meanwhile each
-// request is answered at once with exception 0x0A, afterwards with its data,
-// and the gateway keeps listening all along.
+// The serial device behind the gateway goes and comes back: the idle port is
+// let go, meanwhile each request is answered at once with exception 0x0A,
+// afterwards with its data, and the gateway keeps listening all along.
 TEST_F(GatewayTest, ALostLineComesBackByItself) {
   kdtest::PluggedSlave slave;
   ASSERT_NO_FATAL_FAILURE(StartSerial(slave.Device(), 3000, 20));
   RawClient client(port_);
   EXPECT_EQ(client.Read(2, 1), ScriptedAnswer(2, 1));
   slave.Pull();
+  EXPECT_TRUE(slave.LetGoBy(srv_.ServerProcessId(), 3s));
   for (int i = 0; i < 3; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(client.Read(2, 1), (Bytes{0x01, 0x83, kd::mb::kExGatewayPath}));

@@ -68,6 +68,28 @@ TEST_P(MBRegisterSim, ReadIntoTheDeviceImage) {
 INSTANTIATE_TEST_SUITE_P(Lines, MBRegisterSim, testing::Values(Line::Tcp, Line::Rtu),
                          mbtest::LineName);
 
+// A slow slave answers a read after the time-out and then answers its retry
+// too: the retry takes the late answer (the same request's), and the retry's
+// own answer, which follows, never answers the next read.
+class MBRegisterSlowSlave : public mbtest::MbClientTest {};
+
+TEST_F(MBRegisterSlowSlave, TheRetrysOwnAnswerNeverAnswersTheNextRead) {
+  kdtest::ScriptedSlave slave(kdtest::ScriptedSlave::Line::Rtu);
+  MapComPort(2, slave.Path());
+  auto srv = OpenRtu(2, 2, 500);  // two retries, as a connection has by default
+  auto value = [](int n) { return Bytes{0x10, static_cast<std::uint8_t>(n)}; };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    slave.Script({{kdtest::Misbehave::Late, 1050ms}, {kdtest::Misbehave::Late, 100ms}});
+    TlaMBReadHoldRegisters slow(1, 60, 1, BufferOf({0, 0}), 0);
+    EXPECT_EQ(slow.Run(*srv), 0);
+    EXPECT_EQ(Contents(*slow.GetBuffer()), value(60));
+    TlaMBReadHoldRegisters next(1, 30, 1, BufferOf({0, 0}), 0);
+    EXPECT_EQ(next.Run(*srv), 0);
+    EXPECT_EQ(Contents(*next.GetBuffer()), value(30));
+  }
+}
+
 class MBRegisterScripted : public mbtest::MbClientTest {
  protected:
   kdtest::ScriptedSlave slave_{kdtest::ScriptedSlave::Line::Tcp};

@@ -29,34 +29,38 @@ std::string ModelWithEqualBlocks(const kdtest::TempDir& dir) {
 }
 
 TEST(LateStateAnswer, NeverReachesTheSetupImage) {
-  Stack stack;
-  kdtest::TempDir models;
-  const std::string par = ModelWithEqualBlocks(models);
-  stack.coll.SetFilePath(models.Path());
-  stack.coll.DfltFile = "KD730_Parameters.par";
   // A slow drive (100 ms for each answer) answers its first state read after
-  // the time-out (500 ms): with the late answer taken by the retry, the
-  // retry's own answer would come while the setup read waits.
-  SimLine sim(Line::Rtu, {"--par", par, "--latency", "100", "--late", "26:650"});
+  // the time-out (500 ms). 650 ms: the late answer comes while the line is
+  // drained, and the retry's answer is its own. 1050 ms: the retry takes the
+  // late answer, and the retry's own answer comes while the setup read waits.
+  for (const char* late : {"26:650", "26:1050"}) {
+    SCOPED_TRACE(late);
+    Stack stack;
+    kdtest::TempDir models;
+    const std::string par = ModelWithEqualBlocks(models);
+    stack.coll.SetFilePath(models.Path());
+    stack.coll.DfltFile = "KD730_Parameters.par";
+    SimLine sim(Line::Rtu, {"--par", par, "--latency", "100", "--late", late});
 
-  TlaDeviceKD730 dev;
-  dev.DMColl = &stack.coll;
-  dev.SetMaxFaultCount(10);
-  int setupUpdates = 0;
-  dev.OnSetupUpdate = [&](TlaMBTransaction*, std::int32_t) { ++setupUpdates; };
-  auto thread = std::make_unique<TlaMBThread>();
-  Stack::Attach(dev, *thread, sim);  // the operator program's settings: 500 ms, two retries
-  Stack::Open(*thread);
-  ASSERT_TRUE(stack.RunUntil([&] { return setupUpdates == 1; }));
-  EXPECT_DOUBLE_EQ(dev.UrV->GetValueDouble(0), 400.0);  // the drive's, not a state word
+    TlaDeviceKD730 dev;
+    dev.DMColl = &stack.coll;
+    dev.SetMaxFaultCount(10);
+    int setupUpdates = 0;
+    dev.OnSetupUpdate = [&](TlaMBTransaction*, std::int32_t) { ++setupUpdates; };
+    auto thread = std::make_unique<TlaMBThread>();
+    Stack::Attach(dev, *thread, sim);  // the operator program's settings: 500 ms, two retries
+    Stack::Open(*thread);
+    ASSERT_TRUE(stack.RunUntil([&] { return setupUpdates == 1; }));
+    EXPECT_DOUBLE_EQ(dev.UrV->GetValueDouble(0), 400.0);  // the drive's, not a state word
 
-  // What the setup read put into the image is what the drive holds.
-  std::vector<std::int32_t> taken;
-  for (int n = 0; n < 8; ++n) taken.push_back(dev.GetRegister(n)->GetValueInteger(0));
-  ASSERT_TRUE(stack.Online(dev));
-  for (int n = 0; n < 8; ++n) {
-    ASSERT_TRUE(dev.ReadReg(dev.GetRegister(n), true)) << n;
-    EXPECT_EQ(dev.GetRegister(n)->GetValueInteger(0), taken[n]) << dev.GetRegister(n)->Definition->Name;
+    // What the setup read put into the image is what the drive holds.
+    std::vector<std::int32_t> taken;
+    for (int n = 0; n < 8; ++n) taken.push_back(dev.GetRegister(n)->GetValueInteger(0));
+    ASSERT_TRUE(stack.Online(dev));
+    for (int n = 0; n < 8; ++n) {
+      ASSERT_TRUE(dev.ReadReg(dev.GetRegister(n), true)) << n;
+      EXPECT_EQ(dev.GetRegister(n)->GetValueInteger(0), taken[n]) << dev.GetRegister(n)->Definition->Name;
+    }
   }
 }
 

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // refused writes leave the file alone
   }
   std::string rewritten;
-  Check(kd::ReadWholeFile(path, rewritten) == 0);
+  Check(kd::ReadWholeFile(path, kd::IniFile::kMaxFileSize, rewritten).Ok());
   Check(rewritten.size() >= original.size());
   kd::IniFile again(path);
   Check(again.ReadString("FuzzSection", "FuzzKey", "") == "value");

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const kd::RegistryError&) {
     }
     std::string after;
-    Check(kd::ReadWholeFile(store, after) == 0);
+    Check(kd::ReadWholeFile(store, kd::Registry::kMaxStoreSize, after).Ok());
     Check(after == original);
     return 0;
   }

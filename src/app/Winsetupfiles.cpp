@@ -2,14 +2,12 @@
 
 #include <QFileDialog>
 #include <QTextEdit>
-#include <cstring>
+#include <cstdint>
 #include <exception>
-#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "Apptext.h"
 #include "Exception.h"
@@ -80,28 +78,37 @@ int FirstNonIniLine(std::string_view text) {
   return 0;
 }
 
-// Refuses what cannot be a setup file, before anything is imported from it
-// or exported into it (operation names which): the one rule of both.
-void CheckSetupFile(const std::string& operation, const std::string& fileName) {
+// The text of a setup file, read once, for an import or an export
+// (operation names which); refuses what cannot be a setup file, before
+// anything is imported from it or written for it: the one rule of both. A
+// file that does not exist is an empty one when mayBeNew.
+std::string ReadSetupFile(const std::string& operation, const std::string& fileName,
+                          bool mayBeNew) {
   const std::string quoted = "'" + fileName + "'";
   const std::string what = operation + ": " + quoted;
-  std::error_code ec;
-  const auto status = std::filesystem::status(fileName, ec);
-  if (std::filesystem::is_directory(status))
-    throw kd::Exception(what + " is a folder, not a setup file");
-  if (!std::filesystem::is_regular_file(status))
-    throw kd::Exception(what + " is not a file");
-  const std::uintmax_t size = std::filesystem::file_size(fileName, ec);
-  if (!ec && size > kMaxSetupFileSize)
-    throw kd::Exception(
-        kd::Sprintf("%s is too large for a setup file (%ju bytes, at most %ju)",
-                    what.c_str(), size, kMaxSetupFileSize));
   std::string text;
-  if (const int error = kd::ReadWholeFile(fileName, text))
-    throw kd::Exception(operation + ": cannot read " + quoted + ": " + std::strerror(error));
+  const kd::FileStatus read = kd::ReadWholeFile(fileName, kMaxSetupFileSize, text);
+  switch (read.fault) {
+    case kd::FileFault::None:
+      break;
+    case kd::FileFault::Missing:
+      if (mayBeNew) return {};
+      [[fallthrough]];
+    case kd::FileFault::Unreadable:
+      throw kd::Exception(operation + ": cannot read " + quoted + ": " + read.Text());
+    case kd::FileFault::Folder:
+      throw kd::Exception(what + " is a folder, not a setup file");
+    case kd::FileFault::NotRegular:
+      throw kd::Exception(what + " is not a regular file");
+    case kd::FileFault::TooLarge:
+      throw kd::Exception(
+          kd::Sprintf("%s is too large for a setup file (%ju bytes, at most %ju)", what.c_str(),
+                      read.size, read.maxSize));
+  }
   if (const int line = FirstNonIniLine(text))
     throw kd::Exception(kd::Sprintf("%s is not a setup file (line %d is not INI text)",
                                     what.c_str(), line));
+  return text;
 }
 
 // The slave address the drive keeps, read from it now (the image may hold an
@@ -137,11 +144,10 @@ void ExportSetupFile(TKD730Setup& window) {
   try {
     // A file there already keeps its other lines, so it must be one that
     // "From File ..." reads: nothing is written into any other.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(fileName, ec)) CheckSetupFile("Export", fileName);
+    const std::string text = ReadSetupFile("Export", fileName, true);
     const kd::IniFile programIni(MainForm->IniFileName());
     // One write of the whole file: a failure leaves it as it was.
-    kd::IniFile file(fileName);
+    kd::IniFile file(fileName, kd::IniText{text});
     file.BeginUpdate();
     file.WriteString("Header", "Owner", "KD730_TnDsk");
     file.WriteString("Header", "Version", "1.02");
@@ -161,13 +167,14 @@ void ImportSetupFile(TKD730Setup& window) {
   std::string fileName;
   if (!RunSetupFileDialog(window.Dialog, "Import configuration to file", true, fileName)) return;
   MainForm->Log("Import drive setup from file: " + fileName);
+  std::string text;
   try {
-    CheckSetupFile("Import", fileName);
+    text = ReadSetupFile("Import", fileName, false);
   } catch (...) {
     MainForm->Log("Error: Drive setup NOT imported!");
     throw;
   }
-  const kd::IniFile file(fileName);
+  const kd::IniFile file(fileName, kd::IniText{text});
   MainForm->Log(" -> Creator: " + file.ReadString("Header", "Owner", kUnknown));
   MainForm->Log(" -> Version: " + file.ReadString("Header", "Version", kUnknown));
   try {

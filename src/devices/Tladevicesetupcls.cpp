@@ -1,7 +1,5 @@
 #include "Tladevicesetupcls.h"
 
-#include <sys/stat.h>
-
 #include "IniFile.h"
 
 TlaMBDeviceSetup::TlaMBDeviceSetup() { items_.SampleTime = 50; }
@@ -89,21 +87,13 @@ void TlaMBDeviceSetup::Store(Set&& set) {
   set(items_);
 }
 
-namespace {
-
-bool FileExists(const std::string& name) {
-  struct stat st {};
-  return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
-
 bool TlaMBDeviceSetup::LoadFromIniFile(const std::string& fileName, const std::string& deviceName) {
   if (!deviceName.empty()) Store([&](str_SetupItems& i) { i.Name = deviceName; });
   const std::string name = GetName();
-  if (fileName.empty() || name.empty() || !FileExists(fileName)) return false;
+  if (fileName.empty() || name.empty()) return false;
   try {
-    kd::IniFile ini(fileName);
+    const kd::IniFile ini(fileName);
+    if (!ini.ReadStatus().Ok()) return false;
     const std::string connection = ini.ReadString(name, "ConnectionName", "");
     Store([&](str_SetupItems& i) { i.ConnectionName = connection; });
     const int address = ini.ReadInteger(name, "ModBusAddress", 0);

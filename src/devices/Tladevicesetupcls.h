@@ -52,7 +52,8 @@ class TlaMBDeviceSetup {
   bool GetIsValid() const;
 
   // Section `deviceName` (or the current Name) of the file; false when the
-  // file or the name is missing, or reading failed (values read so far stay).
+  // name is missing, the file cannot be read (missing, no regular file, too
+  // large), or reading failed (values read so far stay).
   bool LoadFromIniFile(const std::string& fileName, const std::string& deviceName);
   // Key keyPath\Name below root; false when the path or name is empty or the
   // key cannot be opened. A missing value or one of another type raises the

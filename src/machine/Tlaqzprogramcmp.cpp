@@ -84,27 +84,6 @@ std::size_t SavedTextSize(std::string_view text) {
   return open ? size + 2 : size;
 }
 
-// A descriptor closed when it goes.
-struct FileHandle {
-  int fd = -1;
-  ~FileHandle() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Up to `size` bytes into `data`, fewer only at the end of the file; -1 on a read error.
-ssize_t ReadUpTo(int fd, char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
-}
-
 // A present file that may be replaced: a regular file its user may write. A
 // file nobody may write stays as it is, also for the superuser.
 bool MayReplace(const std::string& fileName) {
@@ -196,14 +175,12 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
   // Everything is looked at before the program changes, and no more than the
   // model's program and kMaxTextBytes of text is ever read: a file that is no
   // regular file (a device, a FIFO, a folder) is refused before it is read.
-  FileHandle file;
-  file.fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? qzFileMissing : qzFileIo;
-  struct stat st {};
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return qzFileIo;
+  kd::InputFile file;
+  if (const kd::FileStatus open = file.Open(fileName); !open.Ok())
+    return open.fault == kd::FileFault::Missing ? qzFileMissing : qzFileIo;
 
   std::string header(kHeaderSize, '\0');
-  const ssize_t got = ReadUpTo(file.fd, header.data(), kHeaderSize);
+  const ssize_t got = file.Read(header.data(), kHeaderSize);
   if (got < 0) return qzFileIo;
   header.resize(static_cast<std::size_t>(got));
   if (header.size() < kFormatAt + kFormatTag ||
@@ -222,12 +199,11 @@ std::uint8_t TlaQZProgram::LoadFromFile(const std::string& fileName) {
     return qzFileTotals;
   // The program, then at most kMaxTextBytes of text: the file's size tells
   // before anything is read, the read itself checks it again.
-  const auto rest = static_cast<std::uint64_t>(st.st_size) - kHeaderSize;
-  if (st.st_size < static_cast<off_t>(kHeaderSize) || rest < program.bytes ||
-      rest - program.bytes > kMaxTextBytes)
-    return qzFileTotals;
+  if (file.Size() < kHeaderSize) return qzFileTotals;
+  const std::uintmax_t rest = file.Size() - kHeaderSize;
+  if (rest < program.bytes || rest - program.bytes > kMaxTextBytes) return qzFileTotals;
   std::string data(static_cast<std::size_t>(rest) + 1, '\0');
-  const ssize_t read = ReadUpTo(file.fd, data.data(), data.size());
+  const ssize_t read = file.Read(data.data(), data.size());
   if (read < 0) return qzFileIo;
   if (static_cast<std::uint64_t>(read) != rest) return qzFileTotals;  // changed while read
   data.resize(static_cast<std::size_t>(rest));

@@ -1,7 +1,5 @@
 #include "Tlambsetupcls.h"
 
-#include <filesystem>
-
 #include "IniFile.h"
 #include "ModbusSrv.h"
 
@@ -56,10 +54,10 @@ void TlaMBSetup::SendTo(TModbusSrv& server) const {
 }
 
 bool TlaMBSetup::ReadFromIniFile(const std::string& fileName) {
-  std::error_code ec;
-  if (fileName.empty() || Name.empty() || !std::filesystem::exists(fileName, ec)) return false;
+  if (fileName.empty() || Name.empty()) return false;
   try {
     const kd::IniFile ini(fileName);
+    if (!ini.ReadStatus().Ok()) return false;
     const std::string& s = Name;
     ConnType = ini.ReadInteger(s, "ConnType", 1);
     Retries = ini.ReadInteger(s, "Retries", 2);

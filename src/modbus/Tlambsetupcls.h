@@ -46,7 +46,8 @@ class TlaMBSetup {
   void SendTo(TModbusSrv& server) const;
 
   // Section Name of the file; false (nothing changed) for an empty file name
-  // or Name, or a missing file; false when reading raises. Missing keys take
+  // or Name, or a file that cannot be read (missing, no regular file, too
+  // large); false when reading raises. Missing keys take
   // the defaults of the file (Timeout 1000, HostName empty, SilentInt 4,
   // StopBits 0, the rest as the constructor's).
   bool ReadFromIniFile(const std::string& fileName);

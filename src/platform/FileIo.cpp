@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 namespace kd {
@@ -35,25 +37,120 @@ struct TempFile {
 
 }  // namespace
 
-int ReadWholeFile(const std::string& path, std::string& data) {
-  data.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  char buf[65536];
-  int error = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      data.clear();
+std::string FileStatus::Text() const {
+  switch (fault) {
+    case FileFault::None:
+      return {};
+    case FileFault::Folder:
+      return "Is a directory";
+    case FileFault::NotRegular:
+      return "Not a regular file";
+    case FileFault::TooLarge:
+      return "File too large (" + std::to_string(size) + " bytes, at most " +
+             std::to_string(maxSize) + ")";
+    case FileFault::Missing:
+    case FileFault::Unreadable:
       break;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
   }
-  ::close(fd);
-  return error;
+  return std::strerror(error);
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FileStatus InputFile::Open(const std::string& path, std::uintmax_t maxSize) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  size_ = 0;
+  FileStatus status;
+  const auto judge = [&](const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) {
+      status.fault = FileFault::Folder;
+    } else if (!S_ISREG(st.st_mode)) {
+      status.fault = FileFault::NotRegular;
+    } else if (static_cast<std::uintmax_t>(st.st_size) > maxSize) {
+      status.fault = FileFault::TooLarge;
+      status.size = static_cast<std::uintmax_t>(st.st_size);
+      status.maxSize = maxSize;
+    }
+  };
+  // Non-blocking: a FIFO without a writer, or a device, does not wait here.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    status.error = errno;
+    status.fault = status.error == ENOENT || status.error == ENOTDIR ? FileFault::Missing
+                                                                     : FileFault::Unreadable;
+    // Nothing is read: the kind of what may not be opened only words the refusal.
+    struct stat st {};
+    if (status.fault == FileFault::Unreadable && ::stat(path.c_str(), &st) == 0) judge(st);
+    return status;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    status.error = errno;
+    status.fault = FileFault::Unreadable;
+  } else {
+    judge(st);
+  }
+  // A regular file is read as usual, blocking.
+  const int flags = status.Ok() ? ::fcntl(fd, F_GETFL) : 0;
+  if (status.Ok() && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+    status.error = errno;
+    status.fault = FileFault::Unreadable;
+  }
+  if (!status.Ok()) {
+    ::close(fd);
+    return status;
+  }
+  fd_ = fd;
+  size_ = static_cast<std::uintmax_t>(st.st_size);
+  return status;
+}
+
+ssize_t InputFile::Read(char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd_, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+FileStatus ReadWholeFile(const std::string& path, std::uintmax_t maxSize, std::string& data) {
+  data.clear();
+  InputFile file;
+  FileStatus status = file.Open(path, maxSize);
+  if (!status.Ok()) return status;
+  // One byte past the bound shows a file that grew while it was read.
+  const std::uintmax_t limit = maxSize < UINTMAX_MAX ? maxSize + 1 : maxSize;
+  std::string text;
+  for (;;) {
+    const std::uintmax_t have = text.size();
+    const std::uintmax_t promised = file.Size() > have ? file.Size() - have : 0;
+    const auto room = static_cast<std::size_t>(
+        std::min(std::max<std::uintmax_t>(promised + 1, 65536), limit - have));
+    text.resize(have + room);
+    const ssize_t n = file.Read(text.data() + have, room);
+    if (n < 0) {
+      status.error = errno;
+      status.fault = FileFault::Unreadable;
+      return status;
+    }
+    text.resize(have + static_cast<std::size_t>(n));
+    if (text.size() > maxSize) {
+      status.fault = FileFault::TooLarge;
+      status.size = text.size();
+      status.maxSize = maxSize;
+      return status;
+    }
+    if (static_cast<std::size_t>(n) < room) break;  // the end of the file
+  }
+  data = std::move(text);
+  return status;
 }
 
 int ReplaceFile(const std::string& path, std::string_view data, mode_t newMode) {

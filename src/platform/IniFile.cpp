@@ -69,7 +69,7 @@ struct Content {
         p = data.size();
       } else {
         line.text.assign(data.substr(p, nl - p));
-        line.eol = "\n";
+        line.eol = '\n';  // a char: g++ 12 -O3 warns falsely (-Wrestrict) on the text
         if (!line.text.empty() && line.text.back() == '\r') {
           line.text.pop_back();
           line.eol = "\r\n";
@@ -215,7 +215,7 @@ struct IniFile::Impl {
   Content saved;  // content at the outermost BeginUpdate
   int updateDepth = 0;
   bool dirty = false;
-  std::string readError;  // why an existing file could not be read
+  FileStatus read;  // how the file was read
 
   [[noreturn]] void Fail(const std::string& why) const {
     throw IniFileError("IniFile: cannot write '" + fileName + "': " + why);
@@ -234,15 +234,21 @@ struct IniFile::Impl {
   }
 };
 
-IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)), impl_(std::make_unique<Impl>(fileName_)) {
+IniFile::IniFile(std::string fileName, std::uintmax_t maxSize)
+    : fileName_(std::move(fileName)), impl_(std::make_unique<Impl>(fileName_)) {
   std::string data;
-  const int error = ReadWholeFile(fileName_, data);
-  // A missing file reads as an empty one.
-  if (error != 0 && error != ENOENT && error != ENOTDIR) impl_->readError = ErrnoText(error);
+  impl_->read = ReadWholeFile(fileName_, maxSize, data);
   impl_->content.Parse(data);
 }
 
+IniFile::IniFile(std::string fileName, IniText text)
+    : fileName_(std::move(fileName)), impl_(std::make_unique<Impl>(fileName_)) {
+  impl_->content.Parse(text.text);
+}
+
 IniFile::~IniFile() = default;
+
+const FileStatus& IniFile::ReadStatus() const { return impl_->read; }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& defaultValue) const {
@@ -362,7 +368,9 @@ void IniFile::Impl::Change(const std::function<bool(Content&)>& change) {
 }
 
 void IniFile::Impl::Commit(const Content& next) const {
-  if (!readError.empty()) Fail("the existing file cannot be read: " + readError);
+  // A missing file reads as an empty one and is made.
+  if (!read.Ok() && read.fault != FileFault::Missing)
+    Fail("the existing file cannot be read: " + read.Text());
   if (const int error = ReplaceFile(fileName, next.Serialize(), 0666)) Fail(ErrnoText(error));
 }
 

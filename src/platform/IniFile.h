@@ -10,34 +10,55 @@
 // - values are taken as they stand (no quotes are removed);
 // - lines without '=', key lines before the first section and comment lines (';')
 //   are ignored by reads and kept by writes; a section named twice is read as one.
-// The file is parsed once, when the object is made; a missing file is an empty one.
+// The file is read once, when the object is made, through the file reader
+// (FileIo.h) with a bound (kMaxFileSize unless given); a missing file is an
+// empty one.
 // Every write keeps every other line, the line endings (CRLF or LF; new files LF)
 // and the order of the file: a present key keeps its line, a new key goes after
 // the last key of its section, a new section at the end. The file is replaced
 // atomically (temporary file in the same folder, fsync, rename); a failed write
 // raises IniFileError "IniFile: cannot write '<file>': <reason>" and leaves both
 // the file and the object as they were. A file that exists but cannot be read
-// reads as empty and refuses every write, so it is never overwritten.
+// (no regular file, past the bound, unreadable) reads as empty and refuses
+// every write, so it is never overwritten.
 // Between BeginUpdate and EndUpdate (nested calls counted) writes are only made
 // in memory; the last EndUpdate writes them all at once, or raises and drops
 // them all. CancelUpdate drops the pending writes and ends the update (all
 // levels). An object destroyed inside an update drops its pending writes.
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "FileIo.h"
 #include "Strings.h"
 
 namespace kd {
 
+// The text of an INI file that the caller has read itself.
+struct IniText {
+  std::string_view text;
+};
+
 class IniFile {
  public:
-  explicit IniFile(std::string fileName);
+  // 16 MiB: a data model of 65536 registers at 256 bytes each; settings
+  // files are far smaller.
+  static constexpr std::uintmax_t kMaxFileSize = 16 << 20;
+
+  explicit IniFile(std::string fileName, std::uintmax_t maxSize = kMaxFileSize);
+  // The file's present text as the caller read it (empty for a file that
+  // does not exist yet): nothing is read here; writes replace fileName.
+  IniFile(std::string fileName, IniText text);
   ~IniFile();
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
   const std::string& FileName() const { return fileName_; }
+  // How the file was read: Ok (also for a text handed in), Missing, or why
+  // it was refused.
+  const FileStatus& ReadStatus() const;
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) const;

@@ -300,9 +300,9 @@ int MakeFolders(const std::string& folder) {
 
 std::shared_ptr<Registry::Store> Registry::Store::Load(const std::string& file) {
   std::string data;
-  const int error = ReadWholeFile(file, data);
-  if (error == ENOENT || error == ENOTDIR) return std::make_shared<Store>();
-  if (error != 0) throw RegistryError("Registry: cannot read '" + file + "': " + std::strerror(error));
+  const FileStatus read = ReadWholeFile(file, kMaxStoreSize, data);
+  if (read.fault == FileFault::Missing) return std::make_shared<Store>();
+  if (!read.Ok()) throw RegistryError("Registry: cannot read '" + file + "': " + read.Text());
   return Parse(data, file);
 }
 

@@ -14,7 +14,9 @@
 // replaces the file atomically (temporary file, fsync, rename), so two
 // processes writing at once never lose or corrupt each other's values.
 // A damaged store raises RegistryError "Registry: damaged store '<file>',
-// line <n>: <problem>" on every open and write, and is never overwritten.
+// line <n>: <problem>" on every open and write, and is never overwritten;
+// so does, with "Registry: cannot read '<file>': <reason>", a store that
+// cannot be read whole (no regular file, more than kMaxStoreSize bytes).
 // The store is a text file (format in Registry.cpp).
 #include <cstdint>
 #include <functional>
@@ -38,6 +40,8 @@ class Registry {
 
   // Path of the store file for the current environment.
   static std::string StorePath();
+  // A store holds settings of a few kilobytes: past this it is not read.
+  static constexpr std::uintmax_t kMaxStoreSize = 16 << 20;
 
   RootKey Root() const { return root_; }
   void SetRootKey(RootKey root);  // closes the open key

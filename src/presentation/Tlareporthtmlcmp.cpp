@@ -1,7 +1,6 @@
 #include "Tlareporthtmlcmp.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
@@ -193,9 +192,10 @@ std::string TlaReportHtml::Decode_TABLE_Tag(const TlaHtmlTagParams& params) {
   std::unique_ptr<TlaSqliteDataSet> data;
   if (const std::string sqlFile = DecodeDescriptor(params.Values("SQL")); !sqlFile.empty()) {
     std::string sql;
-    if (const int error = kd::ReadWholeFile(sqlFile, sql); error != 0)
+    if (const kd::FileStatus read = kd::ReadWholeFile(sqlFile, TlaPageProducer::MaxFileSize, sql);
+        !read.Ok())
       throw kd::Exception("Decode_TABLE_Tag: Cannot read SQL file '" + sqlFile +
-                          "': " + std::strerror(error));
+                          "': " + read.Text());
     data = std::make_unique<TlaSqliteDataSet>(DatabaseName);
     data->OpenQuery(sql);
   } else if (const std::string table = DecodeDescriptor(params.Values("TAB")); !table.empty()) {

@@ -11,6 +11,9 @@
 // F (another template file), M (OnMessage), S (the rest as it stands),
 // V (the display text of a register element or bit, up to its first NUL;
 // HTML-escaped where it is written into the page, raw in TABLE parameters).
+// Templates and the SQL files of TABLE tags are read whole only when they
+// are regular files of at most TlaPageProducer::MaxFileSize bytes; anything
+// else raises before it is read.
 #include <cstdint>
 #include <string>
 

@@ -1,7 +1,5 @@
 #include "Tlareporthtmlscanner.h"
 
-#include <cstring>
-
 #include "Exception.h"
 #include "FileIo.h"
 #include "Strings.h"
@@ -93,8 +91,8 @@ std::string ExpandHtmlTags(std::string_view text, TlaPageProducer* sender,
 
 std::string TlaPageProducer::Content() {
   std::string text;
-  if (const int error = kd::ReadWholeFile(TemplateFile, text); error != 0)
+  if (const kd::FileStatus read = kd::ReadWholeFile(TemplateFile, MaxFileSize, text); !read.Ok())
     throw kd::Exception("PageProducer: Cannot read template file '" + TemplateFile +
-                        "': " + std::strerror(error));
+                        "': " + read.Text());
   return ExpandHtmlTags(text, this, OnTag);
 }

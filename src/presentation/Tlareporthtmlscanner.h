@@ -7,6 +7,7 @@
 // (so it may hold blanks and ">"); a parameter without "=" has an empty
 // value. A tag that is not closed before the end of the text is no tag: it
 // and the rest of the text are kept as they stand.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -45,9 +46,13 @@ std::string ExpandHtmlTags(std::string_view text, TlaPageProducer* sender,
 // A template file and its tag handler.
 class TlaPageProducer {
  public:
+  // The most a template (or another file a tag names) may hold.
+  static constexpr std::uintmax_t MaxFileSize = 16 << 20;
+
   std::string TemplateFile;
   TlaHtmlTagEvent OnTag;
 
-  // The expanded template; raises kd::Exception when the file cannot be read.
+  // The expanded template; raises kd::Exception when the file cannot be
+  // read whole (missing, no regular file, past MaxFileSize, unreadable).
   std::string Content();
 };

@@ -68,9 +68,8 @@ TlaRegDefsList* TlaDMCollection::LoadRegDefsListFor(const std::string& version) 
     }
     if (!result) {
       const std::unique_ptr<kd::IniFile> reader = GetRegDefsFileFor(v);
-      std::error_code ec;
-      // A default file that does not exist is no model.
-      if (reader && std::filesystem::is_regular_file(reader->FileName(), ec)) {
+      // A default file that cannot be read whole (or does not exist) is no model.
+      if (reader && reader->ReadStatus().Ok()) {
         kd::StringList versions;
         reader->ReadSectionValues("Versions", versions);
         // Owned (and deleted) by the collection's owner, or by the collection

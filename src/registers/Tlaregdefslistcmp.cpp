@@ -1,8 +1,6 @@
 #include "Tlaregdefslistcmp.h"
 
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 #include "Exception.h"
 #include "IniFile.h"
@@ -98,9 +96,9 @@ TlaRegDefsList::TlaRegDefsList(kd::Component* owner) : kd::Component(owner) {}
 TlaRegDefsList::~TlaRegDefsList() = default;
 
 std::unique_ptr<kd::IniFile> TlaRegDefsList::TestForSource(const std::string& path) {
-  std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return nullptr;
-  return std::make_unique<kd::IniFile>(path);
+  auto ini = std::make_unique<kd::IniFile>(path);
+  if (!ini->ReadStatus().Ok()) return nullptr;
+  return ini;
 }
 
 void TlaRegDefsList::ClearDefinitions() {

@@ -64,11 +64,13 @@ class TlaRegDefsList : public kd::Component {
   TlaRegAddEvent OnAdd;
   TlaRegLoadErrorEvent OnLoadError;
 
-  // The file as an INI reader, or null when it does not exist.
+  // The file as an INI reader, or null when it cannot be read whole: it does
+  // not exist, is no regular file, holds more than kd::IniFile::kMaxFileSize
+  // bytes or may not be read.
   static std::unique_ptr<kd::IniFile> TestForSource(const std::string& path);
-  // Reads a data-model file. false when the file does not exist (nothing
-  // changed) or when the register definitions could not be built (the list is
-  // then left with no registers).
+  // Reads a data-model file. false when the file cannot be read whole
+  // (nothing changed) or when the register definitions could not be built
+  // (the list is then left with no registers).
   bool LoadFromFile(const std::string& path);
 
   int RegisterCount() const { return static_cast<int>(definitions_.size()); }

@@ -892,28 +892,61 @@ TEST_F(SetupWindow, ExportIntoAForeignFileThenImport) {
   }
 }
 
+// A place where no file can be made: the write fails with the reason.
 TEST_F(SetupWindow, ExportToAPlaceThatCannotBeWrittenFails) {
   ASSERT_NO_FATAL_FAILURE(Connect());
   const std::string plain = Write("plain.txt", "not a folder");
-  std::filesystem::create_directory(folder_.File("folder.730"));
-  const std::pair<std::string, const char*> cases[] = {
-      {plain + "/drive.730", "Not a directory"}, {folder_.File("folder.730"), "Is a directory"}};
-  for (const auto& [path, reason] : cases) {
+  const std::string path = plain + "/drive.730";
+  std::vector<std::string> errors;
+  {
+    ModalScript script({ChooseFile(path, nullptr, true), Message(&errors)});
+    W().acExport->trigger();
+    EXPECT_EQ(script.Remaining(), 0);
+  }
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "IniFile: cannot write '" + path + "': Not a directory");
+  EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT exported!");
+  EXPECT_EQ(kdtest::ReadFile(plain), "not a folder");
+}
+
+// Paths that are no setup file to read whole: export and import refuse each
+// at once, in bounded memory and with one error, before anything is opened
+// for writing; the path stays what it was and the setup as it is.
+TEST_F(SetupWindow, ExportAndImportRefuseWhatIsNoRegularFile) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  const std::map<TlaRegister*, int> before = FileValues();
+  const kdtest::RefusedPaths paths(folder_.Path(), ".730");
+  const std::pair<std::string, std::string> cases[] = {
+      {paths.fifo, "is not a regular file"},
+      {paths.device, "is not a regular file"},
+      {paths.folder, "is a folder, not a setup file"},
+      {paths.sparse, "is too large for a setup file (3221225472 bytes, at most 1048576)"}};
+  const auto entries = [&] {
+    return std::distance(std::filesystem::directory_iterator(folder_.Path()), {});
+  };
+  const auto present = entries();
+  const long memory = kdtest::PeakMemoryKiB();
+  for (const auto& [path, error] : cases) {
     SCOPED_TRACE(path);
+    const kdtest::FifoWatchdog watchdog(paths.fifo, 10s);
     std::vector<std::string> errors;
     {
       ModalScript script({ChooseFile(path, nullptr, true), Message(&errors)});
       W().acExport->trigger();
       EXPECT_EQ(script.Remaining(), 0);
     }
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("IniFile: cannot write '" + path + "'"), std::string::npos)
-        << errors[0];
-    EXPECT_NE(errors[0].find(reason), std::string::npos) << errors[0];
     EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT exported!");
+    Import(path, {Message(&errors)}, true);
+    EXPECT_EQ(LogLines().last(), "Error: Drive setup NOT imported!");
+    EXPECT_EQ(errors, (std::vector<std::string>{"Export: '" + path + "' " + error,
+                                                "Import: '" + path + "' " + error}));
+    EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+    EXPECT_EQ(FileValues(), before);
+    EXPECT_EQ(Drive().SetupState, setupSynced);
   }
-  EXPECT_EQ(kdtest::ReadFile(plain), "not a folder");
-  EXPECT_TRUE(std::filesystem::is_empty(folder_.File("folder.730")));
+  EXPECT_LT(kdtest::PeakMemoryKiB() - memory, 64 * 1024) << "KiB more at the peak";
+  EXPECT_EQ(paths.Changes(), "");
+  EXPECT_EQ(entries(), present);  // no file made beside them
 }
 
 TEST_F(SetupWindow, PrintsTheSetupReport) {

@@ -105,16 +105,28 @@ TEST(Startup, CloseWritesTheFileEvenWhenNothingChanged) {
   EXPECT_EQ(ini.ReadInteger("Setup", "LastSlave", -1), 1);
 }
 
+// An INI file that cannot be read whole (a folder, a FIFO, a device, a file
+// past the bound): the windows come up at once with the defaults, and the
+// write on close is refused, reported and leaves the path as it was.
 TEST(Startup, AnIniFileThatCannotBeWrittenIsReportedAndTheWindowCloses) {
   ProgramFolder folder;
-  std::filesystem::create_directory(folder.File("KD730_TuneDesk.ini"));
-  TProgramForms forms;
-  std::vector<std::string> messages;
-  ModalScript script({Message(&messages)});
-  EXPECT_TRUE(MainForm->close());
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_NE(messages[0].find("KD730_TuneDesk.ini"), std::string::npos) << messages[0];
-  EXPECT_TRUE(std::filesystem::is_directory(folder.File("KD730_TuneDesk.ini")));
+  const std::string ini = folder.File("KD730_TuneDesk.ini");
+  const kdtest::RefusedPaths paths(folder.Path(), ".x");
+  for (const auto& [path, reason] : paths.Reasons(16 << 20)) {
+    SCOPED_TRACE(path);
+    std::filesystem::remove(ini);
+    std::filesystem::create_symlink(path, ini);
+    const kdtest::FifoWatchdog watchdog(paths.fifo, 10s);
+    TProgramForms forms;
+    EXPECT_EQ(MainForm->FComPort, 1);
+    std::vector<std::string> messages;
+    ModalScript script({Message(&messages)});
+    EXPECT_TRUE(MainForm->close());
+    EXPECT_EQ(messages, std::vector<std::string>{"IniFile: cannot write '" + ini +
+                                                 "': the existing file cannot be read: " + reason});
+    EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+  }
+  EXPECT_EQ(paths.Changes(), "");
 }
 
 TEST(Startup, SeparatorsStayWhateverTheSystemLocale) {

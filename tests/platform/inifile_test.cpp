@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "Exception.h"
@@ -335,4 +336,33 @@ TEST(IniFile, KeepsFileModeAndWritesThroughSymlink) {
   struct stat st {};
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A path that is no regular file, or a file past the reader's bound, reads
+// as empty at once and in bounded memory; a write is refused with the reason
+// and the path stays what it was (the device is never written to).
+TEST(IniFile, NoRegularFileOrTooLargeReadsEmptyAndIsKept) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const kdtest::RefusedPaths paths(dir.Path(), ".ini");
+  const long memory = kdtest::PeakMemoryKiB();
+  for (const auto& c : paths.Reasons(16 << 20)) {
+    SCOPED_TRACE(c.path);
+    const kdtest::FifoWatchdog watchdog(paths.fifo, std::chrono::seconds(10));
+    IniFile ini(c.path);
+    EXPECT_EQ(ini.ReadString("A", "x", "none"), "none");
+    if (c.path != paths.device) {
+      try {
+        ini.WriteString("A", "x", "1");
+        ADD_FAILURE() << "written";
+      } catch (const IniFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "IniFile: cannot write '" + c.path +
+                                             "': the existing file cannot be read: " + c.reason);
+      }
+    }
+    EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+  }
+  EXPECT_LT(kdtest::PeakMemoryKiB() - memory, 64 * 1024) << "KiB more at the peak";
+  EXPECT_EQ(paths.Changes(), "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 4);  // no file left behind
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 
 #include "Exception.h"
@@ -231,6 +232,33 @@ TEST_F(RegistryTest, StoreThatCannotBeWrittenRaises) {
   EXPECT_FALSE(reg.OpenKey("Dev", false));
   const std::string err = ErrorOf([&] { reg.OpenKey("Dev", true); });
   EXPECT_EQ(err.rfind("Registry: cannot write '" + dir_.File("plain/kd730-tuning-desk/registry") + "': ", 0), 0u) << err;
+}
+
+// A store that is no regular file, or past the bound, raises at once and in
+// bounded memory, for reads and writes, and stays what it was (the device
+// is never written to).
+TEST_F(RegistryTest, StoreThatIsNoRegularFileRaisesAndIsKept) {
+  namespace fs = std::filesystem;
+  TempDir elsewhere;
+  const kdtest::RefusedPaths paths(elsewhere.Path(), "");
+  fs::create_directory(dir_.File("kd730-tuning-desk"));
+  const long memory = kdtest::PeakMemoryKiB();
+  for (const auto& c : paths.Reasons(16 << 20)) {
+    SCOPED_TRACE(c.path);
+    fs::remove(Store());
+    fs::create_symlink(c.path, Store());
+    const kdtest::FifoWatchdog watchdog(paths.fifo, std::chrono::seconds(10));
+    const std::string error = "Registry: cannot read '" + Store() + "': " + c.reason;
+    Registry reg(HKEY_CURRENT_USER);
+    EXPECT_EQ(ErrorOf([&] { reg.OpenKey("Dev", false); }), error);
+    if (c.path != paths.device) {
+      EXPECT_EQ(ErrorOf([&] { reg.OpenKey("Dev", true); }), error);
+    }
+    EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+  }
+  EXPECT_LT(kdtest::PeakMemoryKiB() - memory, 64 * 1024) << "KiB more at the peak";
+  EXPECT_EQ(paths.Changes(), "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere.Path()), {}), 4);
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {

@@ -1,7 +1,9 @@
 // The HTML report: tag syntax, parameter codes, conditions, descriptors,
-// BLOCK, PAR and SWITCH tags, nested templates and failures.
+// BLOCK, PAR and SWITCH tags, nested templates and failures, files that
+// cannot be read whole.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "Exception.h"
@@ -244,4 +246,35 @@ TEST_F(ReportTest, FailuresKeepTheLastReport) {
     }
     EXPECT_EQ(report.ReportList().Lines(), (std::vector<std::string>{"kept"})) << file;
   }
+}
+
+// A template, and every file a tag names (BLOCK, an F descriptor, the SQL
+// file of TABLE), is read only when it is a regular file within the bound:
+// anything else fails at once, in bounded memory, and the last report stays.
+TEST_F(ReportTest, FilesThatCannotBeReadWholeFailAtOnce) {
+  ASSERT_TRUE(report.CreateReport(Template("ok.htm", "kept")));
+  const kdtest::RefusedPaths paths(dir.Path(), ".htm");
+  const long memory = kdtest::PeakMemoryKiB();
+  for (const auto& [path, reason] : paths.Reasons(16 << 20)) {
+    const std::string asTemplate = "PageProducer: Cannot read template file '" + path + "': ";
+    const std::pair<std::string, std::string> uses[] = {
+        {path, asTemplate},
+        {Template("block.htm", "a<#BLOCK GET=" + path + ">"), asTemplate},
+        {Template("par.htm", "a<#PAR GET=F" + path + ">"), asTemplate},
+        {Template("sql.htm", "a<#TABLE SQL=S" + path + ">"),
+         "Decode_TABLE_Tag: Cannot read SQL file '" + path + "': "}};
+    for (const auto& [file, error] : uses) {
+      SCOPED_TRACE(file + " with " + path);
+      const kdtest::FifoWatchdog watchdog(paths.fifo, std::chrono::seconds(10));
+      try {
+        report.CreateReport(file);
+        ADD_FAILURE() << "no error";
+      } catch (const kd::Exception& e) {
+        EXPECT_EQ(std::string(e.what()), error + reason);
+      }
+      EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+      EXPECT_EQ(report.ReportList().Lines(), (std::vector<std::string>{"kept"}));
+    }
+  }
+  EXPECT_LT(kdtest::PeakMemoryKiB() - memory, 64 * 1024) << "KiB more at the peak";
 }

@@ -1,6 +1,7 @@
 // The data-model collection: file choice, cache shared by version, events.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -133,6 +134,35 @@ TEST_F(Collection, EventsReachTheLoadedModels) {
   EXPECT_EQ(added, 1);
   EXPECT_EQ(missing, 1);                        // register 1 has no section
   EXPECT_EQ(m->Find("A")->FormatNorm, 1.0);     // the handler chose the own keys
+}
+
+// Model files that are no regular files, or past the bound, are no models:
+// passed by at once and in bounded memory, as the default file too.
+TEST_F(Collection, FilesThatCannotBeReadWholeAreNoModels) {
+  TempDir dir;
+  const kdtest::RefusedPaths paths(dir.Path(), ".par");
+  dir.Write("model.par", "[Versions]\nVersions=KD730v1\n[DataModel]\nRegisterCount=0\n");
+  coll->SetFilePath(dir.Path());
+  const std::string folder = coll->FilePath();
+  const long memory = kdtest::PeakMemoryKiB();
+  for (const char* file : {"fifo.par", "folder.par", "sparse.par", "zero.par"}) {
+    SCOPED_TRACE(file);
+    const kdtest::FifoWatchdog watchdog(paths.fifo, std::chrono::seconds(10));
+    TlaRegDefsList list;
+    list.VerDescr = "kept";
+    EXPECT_FALSE(list.LoadFromFile(folder + file));
+    EXPECT_EQ(list.VerDescr, "kept");
+    events.clear();
+    coll->DfltFile = file;
+    EXPECT_EQ(coll->LoadRegDefsListFor("KD999v1"), nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"NoFile " + folder, "NoVersion KD999v1"}));
+    kd::StringList versions;
+    coll->ExtractAllVersionList(&versions);
+    EXPECT_EQ(versions.Lines(), std::vector<std::string>{"Versions=KD730v1"});
+    EXPECT_FALSE(watchdog.Fired()) << "waited for a writer";
+  }
+  EXPECT_LT(kdtest::PeakMemoryKiB() - memory, 64 * 1024) << "KiB more at the peak";
+  ASSERT_NE(coll->LoadRegDefsListFor("KD730v1"), nullptr);
 }
 
 TEST(CollectionSettings, FilePathAndOwnership) {

@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,6 +212,68 @@ void SocatPair::AwaitStart() {
     if (line.find("starting data transfer loop") != std::string::npos) break;
   }
   if (a_.empty() || b_.empty()) throw std::runtime_error("socat did not start");
+}
+
+RefusedPaths::RefusedPaths(const std::string& dir, const std::string& extension)
+    : fifo(dir + "/fifo" + extension),
+      folder(dir + "/folder" + extension),
+      sparse(dir + "/sparse" + extension),
+      device(dir + "/zero" + extension) {
+  if (::mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo " + fifo);
+  std::filesystem::create_directory(folder);
+  WriteFile(sparse, "");
+  if (::truncate(sparse.c_str(), static_cast<off_t>(kSparseSize)) != 0)
+    throw std::runtime_error("truncate " + sparse);
+  std::filesystem::create_symlink("/dev/zero", device);
+}
+
+std::vector<RefusedPaths::Case> RefusedPaths::Reasons(unsigned long long bound) const {
+  return {{fifo, "Not a regular file"},
+          {device, "Not a regular file"},
+          {folder, "Is a directory"},
+          {sparse, "File too large (" + std::to_string(kSparseSize) + " bytes, at most " +
+                       std::to_string(bound) + ")"}};
+}
+
+std::string RefusedPaths::Changes() const {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::string changes;
+  if (!fs::is_fifo(fs::symlink_status(fifo, ec))) changes += fifo + " is no FIFO now; ";
+  if (!fs::is_directory(folder, ec) || !fs::is_empty(folder, ec))
+    changes += folder + " is no empty folder now; ";
+  if (!fs::is_regular_file(fs::symlink_status(sparse, ec)) ||
+      fs::file_size(sparse, ec) != kSparseSize)
+    changes += sparse + " changed; ";
+  if (!fs::is_symlink(fs::symlink_status(device, ec)) || !fs::is_character_file(device, ec))
+    changes += device + " is no link to a device now; ";
+  return changes;
+}
+
+FifoWatchdog::FifoWatchdog(std::string fifo, Millis limit)
+    : fifo_(std::move(fifo)), thread_([this, limit] {
+        std::unique_lock lock(mutex_);
+        if (stop_.wait_for(lock, limit, [this] { return stopping_; })) return;
+        fired_ = true;
+        while (!stop_.wait_for(lock, Millis(20), [this] { return stopping_; })) {
+          const int fd = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+          if (fd >= 0) ::close(fd);
+        }
+      }) {}
+
+FifoWatchdog::~FifoWatchdog() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stop_.notify_one();
+  thread_.join();
+}
+
+long PeakMemoryKiB() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
 }
 
 }  // namespace kdtest

@@ -7,12 +7,18 @@
 // - ChildProcess: a program with its output readable line by line, killed
 //   and reaped when the object goes;
 // - SocatPair: two connected pseudo terminals made by socat, optionally
-//   reached through links at given paths.
+//   reached through links at given paths;
+// - RefusedPaths, FifoWatchdog, PeakMemoryKiB: paths no whole-file reader
+//   may read, and the bounds in time and memory of a test that reads them.
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kdtest {
@@ -103,5 +109,46 @@ class SocatPair {
   std::string a_, b_;
   bool linked_ = false;
 };
+
+// Paths that a reader of whole files must refuse at once and in bounded
+// memory, made in the folder dir with names ending in extension: a FIFO
+// nobody writes, a folder, a sparse file of 3 GiB (no disk used), and a
+// symbolic link to the device /dev/zero.
+struct RefusedPaths {
+  RefusedPaths(const std::string& dir, const std::string& extension);
+  std::string fifo, folder, sparse, device;
+  static constexpr unsigned long long kSparseSize = 3ull << 30;
+
+  struct Case {
+    std::string path, reason;
+  };
+  // Each path with the reason the file reader words for it under a bound.
+  std::vector<Case> Reasons(unsigned long long bound) const;
+  // What became of the paths since they were made; empty while each is as made.
+  std::string Changes() const;
+};
+
+// Lets a reader that waits on a FIFO go on, so that a test fails instead of
+// hanging: unless destroyed within limit, it opens the FIFO's writing end
+// (again every few milliseconds until destroyed) and records that it fired.
+class FifoWatchdog {
+ public:
+  FifoWatchdog(std::string fifo, Millis limit);
+  ~FifoWatchdog();
+  FifoWatchdog(const FifoWatchdog&) = delete;
+  FifoWatchdog& operator=(const FifoWatchdog&) = delete;
+  bool Fired() const { return fired_; }
+
+ private:
+  std::string fifo_;
+  std::atomic<bool> fired_{false};
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+// The most memory the process has held at once so far (resident, KiB).
+long PeakMemoryKiB();
 
 }  // namespace kdtest

@@ -70,9 +70,9 @@ bool FitsRequest(ByteView request, ByteView answer, Fit fit) {
   auto carries = [&](std::size_t bytes) {
     return told && answer.size() == 3 + bytes && answer[2] == bytes;
   };
-  auto echoes = [&](std::size_t n) {
-    return told && answer.size() == n && std::equal(answer.begin() + 2, answer.end(), request.begin() + 2);
-  };
+  // The request's address and its value or quantity, repeated.
+  const bool echoes = told && answer.size() == 6 &&
+                      std::equal(answer.begin() + 2, answer.end(), request.begin() + 2);
   switch (request[1]) {
     case 0x01:
     case 0x02: return !exact || carries((quantity + 7) / 8);
@@ -80,10 +80,10 @@ bool FitsRequest(ByteView request, ByteView answer, Fit fit) {
       if (exact) return carries(2 * quantity);
       return !told || (answer[2] % 2 == 0 && answer[2] >= 2 * quantity);
     case 0x04: return !exact || carries(2 * quantity);
-    case 0x05: return !exact || std::ranges::equal(answer, request);
-    case 0x06: return exact ? std::ranges::equal(answer, request) : !told || echoes(6);
-    case 0x0F: return !exact || echoes(6);
-    case 0x10: return (!exact && !told) || echoes(6);
+    case 0x05:
+    case 0x0F: return !exact || echoes;
+    case 0x06:
+    case 0x10: return (!exact && !told) || echoes;
     default: return true;
   }
 }
